@@ -1,0 +1,102 @@
+#include "app/startup.h"
+
+#include "app/arguments.h"
+#include "app/quitapplication.h"
+#include "channel/commandloop.h"
+#include "channel/guicalls.h"
+#include "channel/replies.h"
+#include "platform/handles.h"
+#include "signin/helperstate.h"
+#include "webview/authwindow.h"
+#include "webview/brokerschemehandler.h"
+
+#include <QApplication>
+#include <QMetaObject>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlScheme>
+
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+bool isValid(platform::HANDLE handle)
+{
+    return handle != nullptr && handle != platform::INVALID_HANDLE_VALUE;
+}
+
+void printLine(const std::string &text)
+{
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+template <typename Functor>
+void postToGuiThread(Functor &&functor)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<Functor>(functor),
+                              Qt::QueuedConnection);
+}
+
+// Every call posts to the application object and returns at once.
+GuiCalls queuedGuiCalls()
+{
+    GuiCalls calls;
+    calls.postOpenSignInWindow = [](HelperState *state, const SignInPage &page) {
+        postToGuiThread([state, page] { openSignInWindow(state, page); });
+    };
+    calls.postHideSignInWindow = [](HelperState *state) {
+        postToGuiThread([state] { hideSignInWindow(state); });
+    };
+    calls.postQuitApplication = [](HelperState *state) {
+        postToGuiThread([state] { quitApplication(state); });
+    };
+    return calls;
+}
+
+} // namespace
+
+int runHelper(int argc, char **argv)
+{
+    const ChannelArguments arguments = scanChannelArguments(argc, argv);
+    if (arguments.in.empty() || arguments.out.empty()) {
+        printLine(usageLine(argc, argv));
+        return 1;
+    }
+
+    cmdInHandle = platform::selvo_importHandleFromString(arguments.in.c_str(), "--cmdInFd={}");
+    cmdOutHandle = platform::selvo_importHandleFromString(arguments.out.c_str(), "--cmdOutFd={}");
+    if (!isValid(cmdInHandle) || !isValid(cmdOutHandle)) {
+        printLine("failed to import the cmdIn/cmdOut channel handles");
+        return 1;
+    }
+
+    // Custom schemes must be known to the engine before the application object exists.
+    QWebEngineUrlScheme scheme(BrokerSchemeHandler::schemeName());
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    scheme.setFlags(QWebEngineUrlScheme::CorsEnabled);
+    QWebEngineUrlScheme::registerScheme(scheme);
+
+    // The engine's compositor shares the application's OpenGL context; it must be asked for
+    // before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    // Closing the sign-in window ends a sign-in, never the helper.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    HelperState state;
+    QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
+    state.defaultUserAgent = profile->httpUserAgent().toStdString();
+
+    BrokerSchemeHandler schemeHandler(&state);
+    profile->installUrlSchemeHandler(BrokerSchemeHandler::schemeName(), &schemeHandler);
+
+    const GuiCalls gui = queuedGuiCalls();
+    std::thread commandThread(commandLoop, &state, std::cref(gui));
+    const int status = QApplication::exec();
+
+    commandThread.join();
+    platform::CloseHandle(cmdInHandle);
+    platform::CloseHandle(cmdOutHandle);
+    return status;
+}

@@ -1,0 +1,25 @@
+// The work the command thread hands to the GUI thread. Each call only posts and returns at
+// once; what it posts runs later on the GUI thread, in the order posted. The command thread
+// never waits for it and never touches a widget.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <string>
+
+struct HelperState;
+
+// What one sign-in shows: the captures of openSignInWindow.
+struct SignInPage {
+    QString title;
+    QUrl url;
+    std::string userAgent; // empty: the engine's default user agent
+};
+
+struct GuiCalls {
+    std::function<void(HelperState *, const SignInPage &)> postOpenSignInWindow;
+    std::function<void(HelperState *)> postHideSignInWindow;
+    std::function<void(HelperState *)> postQuitApplication; // the command thread's last act
+};

@@ -1,0 +1,75 @@
+#include "channel/navigaterequest.h"
+
+#include "channel/envelope.h"
+#include "channel/guicalls.h"
+#include "channel/replies.h"
+#include "signin/helperstate.h"
+
+#include <chrono>
+#include <mutex>
+#include <string>
+
+std::uint32_t navigateTimeoutMs(const QJsonObject &params)
+{
+    const QJsonValue value = params.value(QStringLiteral("timeout_ms"));
+    if (!value.isDouble())
+        return kDefaultTimeoutMs;
+    std::int64_t truncated = 0;
+    truncatedInteger(value, truncated); // out of range leaves 0, the default
+    const auto count = static_cast<std::uint32_t>(static_cast<std::uint64_t>(truncated));
+    return count == 0 ? kDefaultTimeoutMs : count;
+}
+
+void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
+                    const QJsonObject &params)
+{
+    const std::string title = stringMember(params, QStringLiteral("title"));
+    const std::string url = stringMember(params, QStringLiteral("url"));
+    const std::string redirectUri = stringMember(params, QStringLiteral("redirect_uri"));
+    const std::string userAgent = stringMember(params, QStringLiteral("user_agent"));
+    const std::uint32_t timeoutMs = navigateTimeoutMs(params);
+
+    NavigationWait wait;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.activeWait != nullptr) {
+            replyError(id, "navigate_already_in_progress");
+            return;
+        }
+        state.activeWait = &wait;
+        state.redirectUri = redirectUri;
+    }
+
+    gui.postOpenSignInWindow(
+        &state, SignInPage{QString::fromStdString(title),
+                           QUrl(QString::fromStdString(url), QUrl::TolerantMode), userAgent});
+
+    bool completed;
+    {
+        std::unique_lock<std::mutex> waitLock(wait.mutex);
+        // The limit runs from the moment the window was asked for, on the monotonic clock, so
+        // a change of the wall clock never ends a sign-in early.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        completed = wait.condition.wait_until(waitLock, deadline, [&wait] { return wait.done; });
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.activeWait == &wait)
+            state.activeWait = nullptr;
+    }
+    gui.postHideSignInWindow(&state);
+
+    // The wait is withdrawn: no completer can reach it any more, so its fields are final.
+    if (!completed) {
+        replyError(id, "timeout");
+    } else if (wait.success) {
+        QJsonObject result;
+        result.insert(QStringLiteral("status"), QStringLiteral("ok"));
+        result.insert(QStringLiteral("redirect_url"), QString::fromStdString(wait.redirectUrl));
+        replyResult(id, result);
+    } else {
+        replyError(id, wait.message.empty() ? std::string("user_cancelled") : wait.message);
+    }
+}

@@ -1,0 +1,40 @@
+// The state the command thread and the GUI thread share while a sign-in runs.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+class AuthWindow;
+
+// The wait of one navigate request: a local object of the command thread for that request.
+// Every field but the mutex is guarded by `mutex`; once the wait has been withdrawn from
+// HelperState::activeWait nobody else can reach it and the command thread reads it unlocked.
+struct NavigationWait {
+    std::mutex mutex;
+    std::condition_variable condition; // notified, to all, by completeNavigation
+    bool done = false;                 // the outcome below is final
+    bool success = false;              // the sign-in reached the redirect URI without an error
+    std::string redirectUrl;           // the URL that completed the wait, on success
+    std::string message;               // the reason of a failure
+};
+
+// The one record both threads share, a local object of the entry point for the whole run.
+// Lock order: HelperState::mutex first, then a NavigationWait's mutex.
+struct HelperState {
+    std::mutex mutex;
+    // Guarded by `mutex`. The wait of the navigate request in flight; not owned.
+    NavigationWait *activeWait = nullptr;
+    // Guarded by `mutex`. The redirect URI of the most recently accepted navigate request; it
+    // keeps its value after that request ends.
+    std::string redirectUri;
+    // GUI thread only, no lock. The one sign-in window, owned here; deleted by quitApplication.
+    AuthWindow *window = nullptr;
+    // Written once at start-up before the command thread exists; read without a lock.
+    std::string defaultUserAgent;
+
+    // Ends the sign-in in flight exactly once: fills the active wait, wakes its waiter and
+    // withdraws it. Does nothing when no wait is in flight. The caller holds `mutex`.
+    void completeNavigation(bool success, const std::string &redirectUrl,
+                            const std::string &message);
+};
