@@ -44,14 +44,13 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
         &state, SignInPage{QString::fromStdString(title),
                            QUrl(QString::fromStdString(url), QUrl::TolerantMode), userAgent});
 
-    bool completed;
     {
         std::unique_lock<std::mutex> waitLock(wait.mutex);
         // The limit runs from the moment the window was asked for, on the monotonic clock, so
         // a change of the wall clock never ends a sign-in early.
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        completed = wait.condition.wait_until(waitLock, deadline, [&wait] { return wait.done; });
+        wait.condition.wait_until(waitLock, deadline, [&wait] { return wait.done; });
     }
 
     {
@@ -61,8 +60,10 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
     }
     gui.postHideSignInWindow(&state);
 
-    // The wait is withdrawn: no completer can reach it any more, so its fields are final.
-    if (!completed) {
+    // The wait is withdrawn: no completer can reach it any more, so its fields are final. A
+    // completion that came between the deadline and the withdrawal counts: its redirect has
+    // already been refused, and answering "timeout" would throw away the authorisation code.
+    if (!wait.done) {
         replyError(id, "timeout");
     } else if (wait.success) {
         QJsonObject result;
