@@ -1,0 +1,309 @@
+"""A loopback identity provider for the sign-in tests.
+
+Serves a sign-in page with a user-name field, a password field and the buttons "Sign in" and
+"Cancel", plus pages that a test configures to end a sign-in in a particular way (a server
+redirect, a script navigation, an image, a page that never redirects, a page that redirects
+late). Every request is recorded with its path and its User-Agent header, so a test can show
+that the redirect URI was never fetched and which user agent the engine sent.
+
+Authorisation codes and the targets of the configured pages live on the server only: the URL
+of a page the browser shows never holds a code, so a code that turns up on the helper's
+standard output or error can only have leaked from the helper.
+"""
+
+import html
+import http.server
+import itertools
+import secrets
+import threading
+import time
+import urllib.parse
+
+# The path of the redirect URI this server offers; nothing may ever fetch it.
+CALLBACK_PATH = "/cb"
+
+# Kinds of configured page.
+REDIRECT_302 = "redirect-302"  # the server answers 302 with the target as Location
+SCRIPT = "script"  # the page sets location.href to the target once loaded
+IMAGE = "image"  # the page holds <img src=target>
+NEVER = "never"  # a page that never leaves
+LATE = "late"  # the page sends a beacon after a delay, then sets location.href to the target
+
+_SIGN_IN_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Provider sign-in</title>
+<style>
+  body {{ font: 16px sans-serif; margin: 40px; }}
+  input, button {{ display: block; font-size: 18px; margin: 12px 0; width: 300px; height: 36px; }}
+</style></head>
+<body>
+<h1>Sign in</h1>
+<form method="post" action="/login">
+  <input type="hidden" name="session" value="{session}">
+  <label>User name <input id="username" name="username" type="text" autocomplete="off"></label>
+  <label>Password <input id="password" name="password" type="password"></label>
+  <button id="signin" type="submit" name="action" value="signin">Sign in</button>
+  <button id="cancel" type="submit" name="action" value="cancel">Cancel</button>
+</form>
+</body></html>
+"""
+
+_PLAIN_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>{title}</title></head>
+<body><p>{title}</p>{body}</body></html>
+"""
+
+
+class Request:
+    """One request as the server saw it."""
+
+    def __init__(self, method, path, user_agent, form=None):
+        self.method = method
+        self.path = path  # path and query, as in the request line
+        self.user_agent = user_agent
+        self.form = form or {}
+        self.time = time.monotonic()
+
+    def __repr__(self):
+        return "Request(%s %s)" % (self.method, self.path)
+
+
+class Provider:
+    """The server, started on a free loopback port in a thread; use it as a context manager.
+
+    .origin is "http://127.0.0.1:PORT"; .callback is the http redirect URI on this server."""
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._changed = threading.Condition(self._lock)
+        self._requests = []
+        self._pages = {}
+        self._sessions = {}
+        self._counter = itertools.count(1)
+        self.codes = []  # every authorisation code this provider has handed out
+        self.users = {"alice.example": "correct horse 42"}
+        self._server = None
+        self._thread = None
+        self.origin = None
+        self.callback = None
+
+    # -- life cycle --------------------------------------------------------------------------
+
+    def __enter__(self):
+        provider = self
+
+        class Handler(_Handler):
+            owner = provider
+
+        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self._server.daemon_threads = True
+        port = self._server.server_address[1]
+        self.origin = "http://127.0.0.1:%d" % port
+        self.callback = self.origin + CALLBACK_PATH
+        self._thread = threading.Thread(target=self._server.serve_forever,
+                                        kwargs={"poll_interval": 0.05},
+                                        name="provider", daemon=True)
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._server.shutdown()
+        self._server.server_close()
+        self._thread.join(timeout=5)
+        return False
+
+    # -- what a test sets up -----------------------------------------------------------------
+
+    def new_code(self, label="code"):
+        """A fresh authorisation code, remembered so a test can look for leaks of it. It
+        holds no characters that a URL would escape."""
+        code = "%s-%s" % (label, secrets.token_hex(8))
+        with self._lock:
+            self.codes.append(code)
+        return code
+
+    def sign_in_url(self, redirect_uri, state, code_suffix=""):
+        """Opens a sign-in session and returns the URL of its sign-in page. A correct user
+        name and password end it with a 302 to redirect_uri?code=<code><code_suffix>&state=..;
+        "Cancel" ends it with a redirect carrying "error" and "error_subcode". The code is
+        in .session_code(url)."""
+        session = "s%d" % next(self._counter)
+        with self._lock:
+            self._sessions[session] = {"redirect_uri": redirect_uri, "state": state,
+                                       "code": None, "suffix": code_suffix}
+        return "%s/login?session=%s" % (self.origin, session)
+
+    def session_code(self, sign_in_url):
+        """The code a sign-in session issued, or None if it has issued none."""
+        session = urllib.parse.parse_qs(urllib.parse.urlsplit(sign_in_url).query)["session"][0]
+        with self._lock:
+            return self._sessions[session]["code"]
+
+    def page(self, kind, target=None, delay_ms=0):
+        """Configures a page and returns its URL; the URL tells nothing of the target."""
+        name = "p%d" % next(self._counter)
+        with self._lock:
+            self._pages[name] = {"kind": kind, "target": target, "delay_ms": delay_ms}
+        return "%s/page/%s" % (self.origin, name)
+
+    @staticmethod
+    def beacon_path(page_url):
+        """The path a LATE page requests when its timer fires, just before it redirects."""
+        return "/beacon/" + page_url.rsplit("/", 1)[1]
+
+    # -- what a test reads back --------------------------------------------------------------
+
+    def requests(self):
+        with self._lock:
+            return list(self._requests)
+
+    def paths(self):
+        return [r.path for r in self.requests()]
+
+    def requests_to(self, path_prefix):
+        return [r for r in self.requests() if r.path.startswith(path_prefix)]
+
+    def wait_for_request(self, path_prefix, timeout):
+        """The first request whose path begins with path_prefix; AssertionError after timeout."""
+        deadline = time.monotonic() + timeout
+        with self._lock:
+            while True:
+                for r in self._requests:
+                    if r.path.startswith(path_prefix):
+                        return r
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise AssertionError("the provider saw no request for %s within %.1f s; "
+                                         "it saw %r" % (path_prefix, timeout, self._requests))
+                self._changed.wait(left)
+
+    # -- used by the handler -----------------------------------------------------------------
+
+    def _record(self, request):
+        with self._lock:
+            self._requests.append(request)
+            self._changed.notify_all()
+
+    def _session(self, session):
+        with self._lock:
+            return self._sessions.get(session)
+
+    def _issue_code(self, session):
+        code = self.new_code("auth")
+        with self._lock:
+            self._sessions[session]["code"] = code
+        return code
+
+    def _page(self, name):
+        with self._lock:
+            return self._pages.get(name)
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    owner = None  # the Provider, set by a subclass
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    # -- answers -----------------------------------------------------------------------------
+
+    def _send(self, status, body=b"", content_type="text/html; charset=utf-8", headers=()):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Cache-Control", "no-store")
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def _html(self, text):
+        self._send(200, text.encode("utf-8"))
+
+    def _redirect(self, location):
+        self._send(302, headers=[("Location", location)])
+
+    # -- requests ----------------------------------------------------------------------------
+
+    def do_GET(self):
+        self.owner._record(Request("GET", self.path, self.headers.get("User-Agent")))
+        url = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qs(url.query)
+        if url.path == "/login":
+            session = query.get("session", [""])[0]
+            if self.owner._session(session) is None:
+                self._send(404, b"no such session")
+                return
+            self._html(_SIGN_IN_PAGE.format(session=html.escape(session)))
+        elif url.path.startswith("/page/"):
+            self._configured_page(url.path[len("/page/"):])
+        elif url.path.startswith("/beacon/"):
+            self._send(204)
+        elif url.path == "/favicon.ico":
+            self._send(404)
+        else:
+            # The redirect URI among them: a page that shows what it received, as a real
+            # client's redirect page might. The tests require it is never fetched.
+            self._html(_PLAIN_PAGE.format(title="Reached " + html.escape(url.path),
+                                          body="<pre>%s</pre>" % html.escape(self.path)))
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        raw = self.rfile.read(length).decode("utf-8", "replace")
+        form = {k: v[0] for k, v in urllib.parse.parse_qs(raw, keep_blank_values=True).items()}
+        self.owner._record(Request("POST", self.path, self.headers.get("User-Agent"), form))
+        if urllib.parse.urlsplit(self.path).path != "/login":
+            self._send(404)
+            return
+        session_id = form.get("session", "")
+        session = self.owner._session(session_id)
+        if session is None:
+            self._send(404, b"no such session")
+            return
+        state = urllib.parse.quote(session["state"], safe="")
+        if form.get("action") == "cancel":
+            self._redirect("%s?error=access_denied&error_subcode=cancel&state=%s"
+                           % (session["redirect_uri"], state))
+            return
+        if self.owner.users.get(form.get("username")) != form.get("password"):
+            self._html(_PLAIN_PAGE.format(title="Wrong user name or password", body=""))
+            return
+        code = self.owner._issue_code(session_id)
+        self._redirect("%s?code=%s%s&state=%s"
+                       % (session["redirect_uri"], code, session["suffix"], state))
+
+    def _configured_page(self, name):
+        page = self.owner._page(name)
+        if page is None:
+            self._send(404)
+            return
+        kind, target = page["kind"], page["target"]
+        if kind == REDIRECT_302:
+            self._redirect(target)
+        elif kind == SCRIPT:
+            self._html(_PLAIN_PAGE.format(
+                title="Leaving by script",
+                body="<script>location.href = %s;</script>" % _js_string(target)))
+        elif kind == IMAGE:
+            self._html(_PLAIN_PAGE.format(
+                title="An image", body='<img alt="" src="%s">' % html.escape(target)))
+        elif kind == NEVER:
+            self._html(_PLAIN_PAGE.format(title="Nothing happens here", body=""))
+        elif kind == LATE:
+            # The beacon tells the test that the timer has fired; the navigation follows as
+            # soon as the beacon has been answered.
+            script = ("setTimeout(function () {"
+                      " fetch(%s, {cache: 'no-store'}).finally(function () {"
+                      " location.href = %s; }); }, %d);"
+                      % (_js_string("/beacon/" + name), _js_string(target), page["delay_ms"]))
+            self._html(_PLAIN_PAGE.format(title="Redirecting later",
+                                          body="<script>%s</script>" % script))
+        else:
+            self._send(500, b"unknown page kind")
+
+
+def _js_string(text):
+    """A JavaScript string literal for text that is safe inside a <script> element."""
+    escaped = text.replace("\\", "\\\\").replace("'", "\\'").replace("<", "\\x3c")
+    return "'" + escaped + "'"

@@ -1,0 +1,262 @@
+"""Whole sign-ins in a real Qt WebEngine under Xvfb, against a loopback identity provider.
+
+A person types into the provider's page and clicks its buttons through the engine's DevTools
+input path; the window system closes the window the way a window manager's close button does.
+Every test ends by showing that the provider never received a request for the redirect URI and
+that no authorisation code reached the helper's standard output or error: a code may leave the
+helper only in its reply.
+
+Replies are compared byte for byte. Redirect URLs are written as the engine offers them
+(QUrl::toString() with its default formatting): "%20" shows as a space, "%2F" stays, the
+scheme and host are lower case."""
+
+import json
+import os
+import re
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+import browser  # noqa: E402
+import helperproc  # noqa: E402
+import provider as idp  # noqa: E402
+import xwindow  # noqa: E402
+from Xlib import X  # noqa: E402
+
+REPLY_TIMEOUT = 30
+APP_REDIRECT = "ms-appx-web://tavisk.example/cb"
+LOADED = re.compile(r"^\[tavisk\] loaded \S.*$")
+
+
+def request(request_id, method, **params):
+    message = {"jsonrpc": "2.0", "id": request_id, "method": method}
+    if params:
+        message["params"] = params
+    return message
+
+
+def line(message):
+    return helperproc.Helper.encode(message)
+
+
+def ok_raw(request_id, url):
+    return json.dumps({"id": request_id, "jsonrpc": "2.0",
+                       "result": {"redirect_url": url, "status": "ok"}},
+                      separators=(",", ":"), ensure_ascii=False).encode("utf-8") + b"\n"
+
+
+def error_raw(request_id, message):
+    return json.dumps({"error": {"code": 1, "message": message}, "id": request_id,
+                       "jsonrpc": "2.0"},
+                      separators=(",", ":"), ensure_ascii=False).encode("utf-8") + b"\n"
+
+
+def hello_raw(request_id):
+    return (b'{"id":%d,"jsonrpc":"2.0","result":{"helper":"corvane-tavisk/1.0",'
+            b'"protocol_version":1}}\n' % request_id)
+
+
+def loaded(url, failed=False):
+    return "[tavisk] loaded " + url + (" (failed)" if failed else "")
+
+
+class SignInTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.xserver = cls.enterClassContext(helperproc.XServer())
+
+    def setUp(self):
+        self.provider = self.enterContext(idp.Provider())
+        self.display = self.enterContext(xwindow.Display(self.xserver.display))
+
+    def start_helper(self, devtools_port=None):
+        helper = helperproc.Helper(env=helperproc.base_env(display=self.xserver.display),
+                                   devtools_port=devtools_port)
+        return self.enterContext(helper)
+
+    def navigate(self, helper, request_id, url, title, redirect_uri=None, **extra):
+        helper.send(request(request_id, "navigate", url=url, title=title,
+                            redirect_uri=redirect_uri or self.provider.callback, **extra))
+
+    def assert_reply(self, helper, expected_raw, timeout=REPLY_TIMEOUT):
+        self.assertEqual(helper.reply_raw(timeout), expected_raw)
+
+    def assert_clean(self, helper):
+        """What must hold after any run: the redirect URI was never fetched, every stdout
+        line is a load line, and no code leaked outside the replies."""
+        self.assertEqual(self.provider.requests_to(idp.CALLBACK_PATH), [],
+                         "the redirect URI was fetched")
+        for text in helper.stdout_lines:
+            self.assertRegex(text, LOADED)
+        output = "\n".join(helper.stdout_lines) + "\n" + helper.stderr_text()
+        for code in self.provider.codes:
+            self.assertNotIn(code, output, "an authorisation code leaked")
+
+    # -----------------------------------------------------------------------------------------
+
+    def test_person_signs_in_at_the_provider(self):
+        port = helperproc.free_tcp_port()
+        helper = self.start_helper(devtools_port=port)
+
+        # The redirect carries "%2F" and "%20" in its query; the engine shows the second as a
+        # space and keeps the first.
+        sign_in = self.provider.sign_in_url(self.provider.callback, "st 1", code_suffix="%2Fx%20y")
+        self.navigate(helper, 1, sign_in, "Sign in to Example")
+        with browser.Page.open(port, sign_in) as page:
+            page.fill("#username", "alice.example")
+            page.fill("#password", "correct horse 42")
+            page.click("#signin")
+        reply = helper.reply_raw(REPLY_TIMEOUT)
+        code = self.provider.session_code(sign_in)
+        self.assertIsNotNone(code, "the provider issued no code: %r" % self.provider.requests())
+        self.assertEqual(reply, ok_raw(1, "%s?code=%s%%2Fx y&state=st 1"
+                                       % (self.provider.callback, code)))
+        posts = [r.form for r in self.provider.requests() if r.method == "POST"]
+        self.assertEqual([(f["username"], f["password"], f["action"]) for f in posts],
+                         [("alice.example", "correct horse 42", "signin")])
+
+        # The same window serves the next sign-in, where the person gives up.
+        sign_in = self.provider.sign_in_url(self.provider.callback, "st2")
+        self.navigate(helper, 2, sign_in, "Sign in again")
+        with browser.Page.open(port, sign_in) as page:
+            page.click("#cancel")
+        self.assert_reply(helper, error_raw(2, "access_denied: cancel"))
+
+        # Each finished load logs one line: the page itself, then the refused redirect that
+        # ended its form's load.
+        first = self.provider.origin + "/login?session=s1"
+        self.assertEqual([l for l in helper.stdout_lines if first in l][:2],
+                         [loaded(first), loaded(first, failed=True)])
+        self.assert_clean(helper)
+
+    def test_redirects_that_end_a_sign_in(self):
+        helper = self.start_helper()
+        p = self.provider
+        cb = p.callback
+        c = [p.new_code("c%d" % i) for i in range(6)]
+        cases = [
+            # name, page kind, page target, redirect URI, expected reply (given the id)
+            ("302 to the http redirect URI", idp.REDIRECT_302,
+             cb + "?code=%s%%2Fa%%20b&state=x+y" % c[0], cb,
+             lambda i: ok_raw(i, cb + "?code=%s%%2Fa b&state=x+y" % c[0])),
+            ("302 to the app scheme", idp.REDIRECT_302,
+             "ms-appx-web://Tavisk.Example/cb?code=%s%%2Fa%%20b&s=1" % c[1], APP_REDIRECT,
+             lambda i: ok_raw(i, APP_REDIRECT + "?code=%s%%2Fa b&s=1" % c[1])),
+            ("script navigation to the app scheme", idp.SCRIPT,
+             APP_REDIRECT + "?code=" + c[2], APP_REDIRECT,
+             lambda i: ok_raw(i, APP_REDIRECT + "?code=" + c[2])),
+            ("image in the app scheme", idp.IMAGE,
+             APP_REDIRECT + "?code=" + c[3], APP_REDIRECT,
+             lambda i: ok_raw(i, APP_REDIRECT + "?code=" + c[3])),
+            ("error with a subcode", idp.REDIRECT_302,
+             cb + "?error=invalid_scope&error_subcode=bad_scope&state=1", cb,
+             lambda i: error_raw(i, "invalid_scope: bad_scope")),
+            ("error with no subcode", idp.REDIRECT_302, cb + "?state=1&error=server_error", cb,
+             lambda i: error_raw(i, "server_error")),
+            ("error= alone is no error", idp.REDIRECT_302, cb + "?code=%s&error=" % c[4], cb,
+             lambda i: ok_raw(i, cb + "?code=%s&error=" % c[4])),
+            ("error== is an empty error", idp.REDIRECT_302, cb + "?error==", cb,
+             lambda i: error_raw(i, "user_cancelled")),
+        ]
+        for number, (name, kind, target, redirect_uri, expected) in enumerate(cases, 1):
+            with self.subTest(name):
+                self.navigate(helper, number, p.page(kind, target), name, redirect_uri)
+                self.assert_reply(helper, expected(number))
+
+        # The user agent: the one a request gives, then the engine's own again.
+        default_agent = p.requests()[0].user_agent
+        self.assertIn("QtWebEngine", default_agent)
+        custom = "TaviskE2E/1.0 (agent check)"
+        for request_id, agent in ((20, custom), (21, None)):
+            page = p.page(idp.REDIRECT_302, cb + "?state=ua%d" % request_id)
+            extra = {"user_agent": agent} if agent else {}
+            self.navigate(helper, request_id, page, "Agent", **extra)
+            self.assert_reply(helper, ok_raw(request_id, cb + "?state=ua%d" % request_id))
+            seen = p.requests_to(page[len(p.origin):])
+            self.assertEqual([r.user_agent for r in seen], [agent or default_agent])
+
+        # Two navigate lines in one write get two answers in order; a cancel behind them
+        # finds nothing to cancel and gets no answer, which the hello after it shows.
+        first, second = p.page(idp.REDIRECT_302, cb + "?code=" + c[5]), \
+            p.page(idp.SCRIPT, APP_REDIRECT + "?n=2")
+        helper.send(line(request(30, "navigate", url=first, redirect_uri=cb, title="One"))
+                    + line(request(31, "navigate", url=second, redirect_uri=APP_REDIRECT,
+                                   title="Two"))
+                    + line(request(32, "cancel")))
+        self.assert_reply(helper, ok_raw(30, cb + "?code=" + c[5]))
+        self.assert_reply(helper, ok_raw(31, APP_REDIRECT + "?n=2"))
+        helper.send(request(33, "hello"))
+        self.assert_reply(helper, hello_raw(33))
+        self.assert_clean(helper)
+
+    def test_window_closed_by_the_user_and_reused(self):
+        helper = self.start_helper()
+        # A load that fails (nothing listens on the port) logs " (failed)" and does not end
+        # the sign-in; only the user's close does.
+        refused = "http://127.0.0.1:%d/" % helperproc.free_tcp_port()
+        self.navigate(helper, 1, refused, "Close me")
+        window = self.display.wait_for_window("Close me")
+        self.assertEqual(self.display.geometry(window), (800, 600))
+        self.assertTrue(helper.wait_stdout(lambda ls: loaded(refused, True) in ls, 20),
+                        helper.stdout_lines)
+        # The user makes the window smaller, then closes it.
+        self.display.resize(window, 500, 400)
+        self.display.request_close(window)
+        self.assert_reply(helper, error_raw(1, "user_cancelled"))
+        self.display.wait_map_state(window, (X.IsUnmapped, None))
+        helper.send(request(2, "hello"))
+        self.assert_reply(helper, hello_raw(2))
+
+        # The next sign-in shows the window again, sized back to 800 by 600, under its new
+        # title; it is the only window shown.
+        self.navigate(helper, 3, self.provider.page(idp.NEVER), "Second try")
+        window = self.display.wait_for_window("Second try")
+        self.assertEqual(self.display.geometry(window), (800, 600))
+        self.assertEqual([t for w, t in self.display.top_levels()
+                          if self.display.map_state(w) == X.IsViewable], ["Second try"])
+        self.display.request_close(window)
+        self.assert_reply(helper, error_raw(3, "user_cancelled"))
+        self.display.wait_map_state(window, (X.IsUnmapped, None))
+        self.assertEqual([l for l in helper.stdout_lines if refused in l],
+                         [loaded(refused, True)])
+        self.assert_clean(helper)
+
+    def test_time_limits(self):
+        helper = self.start_helper()
+        # A page that never redirects: "timeout" once the limit has passed, and the window is
+        # hidden, not left on the screen.
+        never = self.provider.page(idp.NEVER)
+        started = time.monotonic()
+        self.navigate(helper, 1, never, "Waiting", timeout_ms=1500)
+        self.assert_reply(helper, error_raw(1, "timeout"))
+        elapsed = time.monotonic() - started
+        self.assertGreaterEqual(elapsed, 1.45)
+        self.assertLess(elapsed, 15)
+        windows = helperproc.wait_until(lambda: self.display.find("Waiting", viewable=False), 10)
+        self.assertTrue(windows, self.display.top_levels())
+        for window in windows:
+            self.display.wait_map_state(window, (X.IsUnmapped,))
+        self.assertTrue(helper.wait_stdout(lambda ls: loaded(never) in ls, 20),
+                        helper.stdout_lines)
+
+        # A redirect that comes after its sign-in has timed out is never loaded: the page
+        # would receive a live code that nobody is waiting for.
+        code = self.provider.new_code("late")
+        late = self.provider.page(idp.LATE, self.provider.callback + "?code=" + code,
+                                  delay_ms=2000)
+        self.navigate(helper, 2, late, "Too late", timeout_ms=1000)
+        self.assert_reply(helper, error_raw(2, "timeout"))
+        self.provider.wait_for_request(self.provider.beacon_path(late), 20)
+        # The navigation follows the beacon at once: it either shows as a refused load of the
+        # page or, wrongly, as a fetch of the redirect URI.
+        helperproc.wait_until(
+            lambda: loaded(late, True) in helper.stdout_lines
+            or self.provider.requests_to(idp.CALLBACK_PATH), 20)
+        self.assertIn(loaded(late, True), helper.stdout_lines)
+        self.assertEqual([l for l in helper.stdout_lines if never in l], [loaded(never)])
+        self.assert_clean(helper)
+
+
+if __name__ == "__main__":
+    unittest.main()
