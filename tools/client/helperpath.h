@@ -1,0 +1,16 @@
+// Finding the helper program to start.
+#pragma once
+
+#include <string>
+
+// The helper's program name, as installed.
+inline constexpr const char *kHelperName = "corvane-tavisk";
+
+// The path to start for --helper=`given`: a name with a slash is used as it is, a bare name is
+// looked up on PATH. Empty when a bare name is on no PATH entry.
+std::string resolveGivenHelper(const std::string &given);
+
+// The helper installed beside this program: corvane-tavisk in the directory of `argv0` (as
+// invoked, then with symbolic links resolved), else the first corvane-tavisk on PATH. Empty when
+// there is none. `searched` names the places looked at, for the error message.
+std::string defaultHelperPath(const char *argv0, std::string &searched);
