@@ -15,3 +15,17 @@ if(TAVISK_SANITIZE)
     add_compile_options(-fsanitize=${TAVISK_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=${TAVISK_SANITIZE})
 endif()
+
+# TAVISK_FUZZ: every object carries libFuzzer's coverage instrumentation, so the core library is
+# fuzzed with feedback from its own branches; only the fuzz executables link the fuzzing engine
+# (-fsanitize=fuzzer, added in tests/fuzz).
+if(TAVISK_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR
+            "TAVISK_FUZZ=ON needs clang (libFuzzer), but the C++ compiler is "
+            "${CMAKE_CXX_COMPILER_ID}. Configure a fresh build directory with "
+            "CC=clang CXX=clang++, or set TAVISK_FUZZ=OFF.")
+    endif()
+    add_compile_options(-fsanitize=fuzzer-no-link)
+    add_link_options(-fsanitize=fuzzer-no-link)
+endif()
