@@ -216,6 +216,14 @@ class PageServer:
 # Xvfb
 
 
+def _lock_owner(display_number):
+    try:
+        with open("/tmp/.X%d-lock" % display_number) as f:
+            return int(f.read().strip() or "0")
+    except (OSError, ValueError):
+        return None
+
+
 class XServer:
     """An Xvfb server on a free display number; .display is ":N"."""
 
@@ -235,10 +243,11 @@ class XServer:
                 ["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 start_new_session=True)
-            # Another server may take the number between our check and its start; it then
-            # exits at once and we try the next number.
+            # Another server may take the number between our check and its start; ours then
+            # exits at once and we try the next number. The lock file names the owner.
             started = wait_until(
-                lambda: process.poll() is not None or os.path.exists(socket_path),
+                lambda: process.poll() is not None
+                or (os.path.exists(socket_path) and _lock_owner(number) == process.pid),
                 self._start_timeout)
             if started and process.poll() is None:
                 self.process = process
