@@ -1,0 +1,72 @@
+#!/usr/bin/python3
+"""A stand-in for the helper, for the client's tests: speaks the channel protocol on the
+descriptors it is given and behaves as FAKE_HELPER_MODE says. It writes what it saw (its
+arguments and its open descriptors) as JSON to FAKE_HELPER_REPORT.
+
+Modes: "ok" answers hello and navigate with success; "quit-after-hello" answers hello and
+exits 5 on navigate; "garbage" answers hello with a line that is not JSON."""
+
+import json
+import os
+import sys
+
+
+def open_descriptors():
+    """Our open descriptors, without the one that listing them used for a moment."""
+    def is_open(fd):
+        try:
+            os.fstat(fd)
+            return True
+        except OSError:
+            return False
+    return sorted(fd for fd in (int(n) for n in os.listdir("/dev/fd")) if is_open(fd))
+
+
+def main():
+    mode = os.environ.get("FAKE_HELPER_MODE", "ok")
+    args = sys.argv[1:]
+    fds = {a.split("=", 1)[0]: int(a.split("=", 1)[1]) for a in args if "=" in a}
+    report = {"argv": sys.argv, "open_fds": open_descriptors(), "requests": []}
+    cmd_in = os.fdopen(fds["--cmdInFd"], "rb", buffering=0)
+    cmd_out = os.fdopen(fds["--cmdOutFd"], "wb", buffering=0)
+    # What we print goes wherever the client sends our standard output.
+    print("[tavisk] loaded fake:start", flush=True)
+
+    def save():
+        path = os.environ.get("FAKE_HELPER_REPORT")
+        if path:
+            with open(path, "w") as f:
+                json.dump(report, f)
+
+    pending = b""
+    while True:
+        while b"\n" not in pending:
+            chunk = cmd_in.read(4096)
+            if not chunk:
+                save()
+                return 0
+            pending += chunk
+        line, pending = pending.split(b"\n", 1)
+        request = json.loads(line)
+        report["requests"].append(request)
+        method, rid = request.get("method"), request.get("id", 0)
+        if method == "hello":
+            if mode == "garbage":
+                cmd_out.write(b"this is no reply\n")
+                continue
+            cmd_out.write(json.dumps({"id": rid, "jsonrpc": "2.0", "result": {
+                "helper": "corvane-tavisk/1.0", "protocol_version": 1}}).encode() + b"\n")
+        elif method == "navigate":
+            if mode == "quit-after-hello":
+                save()
+                return 5
+            url = request["params"]["redirect_uri"] + "?code=fake"
+            cmd_out.write(json.dumps({"id": rid, "jsonrpc": "2.0", "result": {
+                "redirect_url": url, "status": "ok"}}).encode() + b"\n")
+        elif method == "exit":
+            save()
+            return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
