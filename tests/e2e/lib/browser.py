@@ -49,8 +49,9 @@ def wait_for_page(port, url_prefix, timeout=20):
 class Page:
     """A DevTools session with one page; use it as a context manager."""
 
-    def __init__(self, target, timeout=10):
+    def __init__(self, target, timeout=10, url_prefix=""):
         self.target = target
+        self.url_prefix = url_prefix  # the document the actions are meant for
         self._timeout = timeout
         self._ids = iter(range(1, 1 << 30))
         self._ws = websocket.create_connection(target["webSocketDebuggerUrl"],
@@ -58,7 +59,10 @@ class Page:
 
     @classmethod
     def open(cls, port, url_prefix, timeout=20):
-        return cls(wait_for_page(port, url_prefix, timeout))
+        """A session with the page at url_prefix. The target may already be listed under
+        that URL while the previous document is still shown; the actions wait for the right
+        one."""
+        return cls(wait_for_page(port, url_prefix, timeout), url_prefix=url_prefix)
 
     def __enter__(self):
         return self
@@ -116,13 +120,25 @@ class Page:
     # -- a person's input --------------------------------------------------------------------
 
     def wait_ready(self, selector, timeout=10):
-        """Waits until the document has loaded, holds selector and has painted a frame."""
-        self.wait_for("document.readyState === 'complete' && !!document.querySelector(%s)"
-                      % json.dumps(selector), timeout)
-        # A frame painted after the load: input before it may be dropped.
-        self.call("Runtime.evaluate", awaitPromise=True, expression=(
-            "new Promise(function (r) { requestAnimationFrame(function () {"
-            " requestAnimationFrame(function () { r(true); }); }); })"))
+        """Waits until the intended document has loaded, holds selector and has painted a
+        frame. A document replaced meanwhile ("Execution context was destroyed") is waited
+        for again."""
+        deadline = time.monotonic() + timeout
+        condition = ("location.href.startsWith(%s) && document.readyState === 'complete'"
+                     " && !!document.querySelector(%s)"
+                     % (json.dumps(self.url_prefix), json.dumps(selector)))
+        while True:
+            try:
+                self.wait_for(condition, max(0.1, deadline - time.monotonic()))
+                # A frame painted after the load: input before it may be dropped.
+                self.call("Runtime.evaluate", awaitPromise=True, expression=(
+                    "new Promise(function (r) { requestAnimationFrame(function () {"
+                    " requestAnimationFrame(function () { r(true); }); }); })"))
+                return
+            except DevToolsError:
+                if time.monotonic() >= deadline:
+                    raise
+                time.sleep(_POLL_SECONDS)
 
     def centre(self, selector):
         """The centre of an element in the viewport's CSS pixels."""
@@ -154,20 +170,23 @@ class Page:
         """Presses the left button over the element's centre, confirms the press reached the
         element, then releases it. The release is what activates a button, so a button that
         navigates away is activated once only."""
-        self.wait_ready(selector)
         for _ in range(attempts):
-            self._watch_presses(selector)
-            x, y = self.centre(selector)
-            self._mouse("mouseMoved", x, y)
-            self._mouse("mousePressed", x, y)
-            deadline = time.monotonic() + confirm_timeout
-            while not self._presses(selector) and time.monotonic() < deadline:
-                time.sleep(_POLL_SECONDS)
-            if self._presses(selector):
-                self._mouse("mouseReleased", x, y)
-                return
+            self.wait_ready(selector)
+            try:
+                self._watch_presses(selector)
+                x, y = self.centre(selector)
+                self._mouse("mouseMoved", x, y)
+                self._mouse("mousePressed", x, y)
+                deadline = time.monotonic() + confirm_timeout
+                while not self._presses(selector) and time.monotonic() < deadline:
+                    time.sleep(_POLL_SECONDS)
+                if self._presses(selector):
+                    self._mouse("mouseReleased", x, y)
+                    return
+            except DevToolsError:
+                pass  # the document changed under us; start over
             # The press was dropped; let the button go before the next try.
-            self._mouse("mouseReleased", x, y)
+            self._mouse("mouseReleased", 0, 0)
             time.sleep(0.2)
         raise DevToolsError("no press on %s arrived in %d attempts" % (selector, attempts))
 
