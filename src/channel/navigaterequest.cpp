@@ -30,14 +30,20 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
     const std::uint32_t timeoutMs = navigateTimeoutMs(params);
 
     NavigationWait wait;
+    bool admitted = false;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
-        if (state.activeWait != nullptr) {
-            replyError(id, "navigate_already_in_progress");
-            return;
+        if (state.activeWait == nullptr) {
+            state.activeWait = &wait;
+            state.redirectUri = redirectUri;
+            admitted = true;
         }
-        state.activeWait = &wait;
-        state.redirectUri = redirectUri;
+    }
+    // Answered only after the unlock: a write that blocks on a full out-channel must not hold
+    // up the GUI thread's completers, which take HelperState::mutex.
+    if (!admitted) {
+        replyError(id, "navigate_already_in_progress");
+        return;
     }
 
     gui.postOpenSignInWindow(
