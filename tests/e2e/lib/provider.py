@@ -2,8 +2,8 @@
 
 Serves a sign-in page with a user-name field, a password field and the buttons "Sign in" and
 "Cancel", plus pages that a test configures to end a sign-in in a particular way (a server
-redirect, a script navigation, an image, a page that never redirects, a page that redirects
-late). Every request is recorded with its path and its User-Agent header, so a test can show
+redirect, a script navigation, an image, a frame, a page that never redirects, a page that
+redirects late). Every request is recorded with its path and its User-Agent header, so a test can show
 that the redirect URI was never fetched and which user agent the engine sent.
 
 Authorisation codes and the targets of the configured pages live on the server only: the URL
@@ -26,6 +26,7 @@ CALLBACK_PATH = "/cb"
 REDIRECT_302 = "redirect-302"  # the server answers 302 with the target as Location
 SCRIPT = "script"  # the page sets location.href to the target once loaded
 IMAGE = "image"  # the page holds <img src=target>
+IFRAME = "iframe"  # the page holds <iframe src=target>
 NEVER = "never"  # a page that never leaves
 LATE = "late"  # the page sends a beacon after a delay, then sets location.href to the target
 
@@ -288,6 +289,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         elif kind == IMAGE:
             self._html(_PLAIN_PAGE.format(
                 title="An image", body='<img alt="" src="%s">' % html.escape(target)))
+        elif kind == IFRAME:
+            self._html(_PLAIN_PAGE.format(
+                title="A frame", body='<iframe src="%s"></iframe>' % html.escape(target)))
         elif kind == NEVER:
             self._html(_PLAIN_PAGE.format(title="Nothing happens here", body=""))
         elif kind == LATE:

@@ -134,7 +134,7 @@ class SignInTest(unittest.TestCase):
         helper = self.start_helper()
         p = self.provider
         cb = p.callback
-        c = [p.new_code("c%d" % i) for i in range(6)]
+        c = [p.new_code("c%d" % i) for i in range(7)]
         cases = [
             # name, page kind, page target, redirect URI, expected reply (given the id)
             ("302 to the http redirect URI", idp.REDIRECT_302,
@@ -149,6 +149,11 @@ class SignInTest(unittest.TestCase):
             ("image in the app scheme", idp.IMAGE,
              APP_REDIRECT + "?code=" + c[3], APP_REDIRECT,
              lambda i: ok_raw(i, APP_REDIRECT + "?code=" + c[3])),
+            ("frame navigating to the http redirect URI", idp.IFRAME,
+             cb + "?code=" + c[6], cb, lambda i: ok_raw(i, cb + "?code=" + c[6])),
+            ("text beyond ASCII in the query", idp.REDIRECT_302,
+             cb + "?state=%C3%A9t%C3%A9&x=%E2%82%AC", cb,
+             lambda i: ok_raw(i, cb + "?state=\u00e9t\u00e9&x=\u20ac")),
             ("error with a subcode", idp.REDIRECT_302,
              cb + "?error=invalid_scope&error_subcode=bad_scope&state=1", cb,
              lambda i: error_raw(i, "invalid_scope: bad_scope")),
@@ -209,12 +214,13 @@ class SignInTest(unittest.TestCase):
         self.assert_reply(helper, hello_raw(2))
 
         # The next sign-in shows the window again, sized back to 800 by 600, under its new
-        # title; it is the only window shown.
-        self.navigate(helper, 3, self.provider.page(idp.NEVER), "Second try")
-        window = self.display.wait_for_window("Second try")
+        # title (UTF-8 through to the window system); it is the only window shown.
+        title = "Zo\u00eb \u2014 second try"
+        self.navigate(helper, 3, self.provider.page(idp.NEVER), title)
+        window = self.display.wait_for_window(title)
         self.assertEqual(self.display.geometry(window), (800, 600))
         self.assertEqual([t for w, t in self.display.top_levels()
-                          if self.display.map_state(w) == X.IsViewable], ["Second try"])
+                          if self.display.map_state(w) == X.IsViewable], [title])
         self.display.request_close(window)
         self.assert_reply(helper, error_raw(3, "user_cancelled"))
         self.display.wait_map_state(window, (X.IsUnmapped, None))
