@@ -1,0 +1,521 @@
+#!/usr/bin/python3
+"""Side-by-side benchmark of the helper against the engine's floor.
+
+Every figure is measured in this one run, helper and floor runs interleaved (the order flips each
+round), and reported as medians with the ratio helper / floor. bench/run.sh builds the programs
+and calls this; see docs/performance.md for what each row means.
+
+Standard library only. Every wait has a bound; every process started here (the programs, the
+engine processes they start, Xvfb) is killed before this script ends.
+"""
+
+import argparse
+import http.server
+import os
+import platform
+import select
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+REDIRECT_PREFIX = "ms-appx-web://broker.bench/cb"
+REDIRECT_TARGET = REDIRECT_PREFIX + "?code=bench-code&state=bench"
+STREAM_LINES = 200_000
+IDLE_SECONDS = 10.0
+START_TIMEOUT = 30.0
+SIGNIN_TIMEOUT = 30.0
+STREAM_TIMEOUT = 120.0
+STOP_TIMEOUT = 15.0
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def now_ns():
+    # CLOCK_MONOTONIC: the same clock the stamps library reads inside the programs.
+    return time.monotonic_ns()
+
+
+# ---------------------------------------------------------------------------------------------
+# Process trees through /proc. Every program is started in a session of its own, so its tree is
+# every process whose session id is the program's pid, however the engine forks.
+
+
+def _stat(pid):
+    try:
+        with open("/proc/%d/stat" % pid, "rb") as f:
+            data = f.read().decode("latin-1")
+    except OSError:
+        return None
+    return data[data.rfind(")") + 2:].split()
+
+
+def session_pids(sid):
+    pids = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        fields = _stat(int(name))
+        if fields is not None and int(fields[3]) == sid and fields[0] not in ("Z", "X"):
+            pids.append(int(name))
+    return pids
+
+
+def thread_cpu_ns(pids):
+    """{(pid, tid): nanoseconds on CPU} for every thread of the given processes."""
+    times = {}
+    for pid in pids:
+        try:
+            tids = os.listdir("/proc/%d/task" % pid)
+        except OSError:
+            continue
+        for tid in tids:
+            try:
+                with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as f:
+                    times[(pid, tid)] = int(f.read().split()[0])
+            except (OSError, ValueError, IndexError):
+                pass
+    return times
+
+
+def cpu_delta_ns(before, after):
+    # Threads born in between count from zero. A thread that ended in between is lost; idle
+    # engines start and end few threads, and both sides are treated alike.
+    return sum(max(0, value - before.get(key, 0)) for key, value in after.items())
+
+
+def tree_memory_kib(sid):
+    """(sum of VmHWM, sum of Pss, number of processes) over the session."""
+    hwm = pss = 0
+    pids = session_pids(sid)
+    for pid in pids:
+        try:
+            with open("/proc/%d/status" % pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        hwm += int(line.split()[1])
+            with open("/proc/%d/smaps_rollup" % pid) as f:
+                for line in f:
+                    if line.startswith("Pss:"):
+                        pss += int(line.split()[1])
+        except (OSError, ValueError):
+            pass
+    return hwm, pss, len(pids)
+
+
+def kill_session(sid):
+    for pid in session_pids(sid):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
+
+
+def wait_session_gone(sid, timeout):
+    deadline = time.monotonic() + timeout
+    while session_pids(sid):
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.02)
+    return True
+
+
+# ---------------------------------------------------------------------------------------------
+# A started program with a line channel: the helper on --cmdInFd/--cmdOutFd, a floor program on
+# its stdin/stdout. Both ends are plain pipes.
+
+
+class Program:
+    def __init__(self, kind, argv, env, log_path):
+        self.kind = kind
+        in_r, self.in_w = os.pipe()
+        self.out_r, out_w = os.pipe()
+        if kind == "helper":
+            argv = argv + ["--cmdInFd=%d" % in_r, "--cmdOutFd=%d" % out_w]
+            stdin, stdout, fds = subprocess.DEVNULL, subprocess.DEVNULL, (in_r, out_w)
+        else:
+            stdin, stdout, fds = in_r, out_w, ()
+        self.log = open(log_path, "ab")
+        self.started_ns = now_ns()
+        self.proc = subprocess.Popen(argv, stdin=stdin, stdout=stdout, stderr=self.log,
+                                     pass_fds=fds, env=env, start_new_session=True)
+        os.close(in_r)
+        os.close(out_w)
+        self.pid = self.proc.pid
+        self.pending = b""
+
+    def send(self, data):
+        view = memoryview(data)
+        while view:
+            view = view[os.write(self.in_w, view):]
+
+    def read_line(self, timeout):
+        """(line, monotonic ns of the read that completed it). Fails after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.out_r], [], [], left)[0]:
+                raise RuntimeError("%s: no reply line within %.0f s" % (self.kind, timeout))
+            chunk = os.read(self.out_r, 65536)
+            if not chunk:
+                raise RuntimeError("%s: channel closed (exit status %s)"
+                                   % (self.kind, self.proc.poll()))
+            self.pending += chunk
+        stamp = now_ns()
+        line, _, self.pending = self.pending.partition(b"\n")
+        return line.decode("utf-8", "replace"), stamp
+
+    def stop(self):
+        """Ends the program the orderly way (exit line, end of input) and waits for its tree."""
+        try:
+            if self.kind == "helper":
+                self.send(b'{"jsonrpc":"2.0","id":99,"method":"exit"}\n')
+        except OSError:
+            pass
+        for fd in (self.in_w,):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+        try:
+            self.proc.wait(timeout=STOP_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            log("%s: did not stop within %.0f s; killed" % (self.kind, STOP_TIMEOUT))
+        if not wait_session_gone(self.pid, 5.0):
+            log("%s: engine processes left behind; killed" % self.kind)
+        kill_session(self.pid)
+        self.proc.poll() is None and self.proc.kill()
+        self.proc.wait()
+        os.close(self.out_r)
+        self.log.close()
+
+
+# ---------------------------------------------------------------------------------------------
+# The loopback page: /start answers 302 to the redirect URI at once.
+
+
+class RedirectHandler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):  # noqa: N802 (the base class's name)
+        if self.path.startswith("/start"):
+            self.send_response(302)
+            self.send_header("Location", REDIRECT_TARGET)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        else:
+            self.send_response(404)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+
+    def log_message(self, *args):
+        pass
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+class Bench:
+    def __init__(self, build, work, env):
+        self.helper = os.path.join(build, "src", "corvane-tavisk")
+        self.floor = os.path.join(build, "bench", "tavisk-bench-floor")
+        self.echo = os.path.join(build, "bench", "tavisk-bench-echo")
+        self.stamps_lib = os.path.join(build, "bench", "libtavisk-bench-stamps.so")
+        self.work = work
+        self.env = env
+        self.log_path = os.path.join(work, "programs.log")
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), RedirectHandler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.start_url = "http://127.0.0.1:%d/start" % self.server.server_address[1]
+
+    def start(self, kind, env=None):
+        argv = {"helper": [self.helper], "floor-startup": [self.floor, "startup"],
+                "floor-signin": [self.floor, "signin"], "echo": [self.echo]}[kind]
+        return Program("helper" if kind == "helper" else kind, argv, env or self.env,
+                       self.log_path)
+
+    @staticmethod
+    def until_ready(program):
+        """Start-up's end: the hello reply for the helper, the "ready" line for a floor."""
+        if program.kind == "helper":
+            program.send(b'{"jsonrpc":"2.0","id":1,"method":"hello"}\n')
+            line, stamp = program.read_line(START_TIMEOUT)
+            if '"corvane-tavisk/1.0"' not in line:
+                raise RuntimeError("unexpected hello reply: %s" % line)
+        else:
+            line, stamp = program.read_line(START_TIMEOUT)
+            if line != "ready":
+                raise RuntimeError("unexpected floor line: %s" % line)
+        return stamp
+
+    def idle_cpu_ns(self, program):
+        before = thread_cpu_ns(session_pids(program.pid))
+        time.sleep(IDLE_SECONDS)
+        return cpu_delta_ns(before, thread_cpu_ns(session_pids(program.pid)))
+
+    # 1 and 5a
+    def cold_start(self, helper, idle):
+        program = self.start("helper" if helper else "floor-startup")
+        try:
+            ready = self.until_ready(program)
+            result = {"start_ms": (ready - program.started_ns) / 1e6}
+            if idle:
+                result["idle_ms"] = self.idle_cpu_ns(program) / 1e6
+            return result
+        finally:
+            program.stop()
+
+    # 2, 4 and 5b
+    def sign_in(self, helper, idle, stamps=None):
+        env = self.env
+        if stamps is not None:
+            env = dict(env, LD_PRELOAD=self.stamps_lib, TAVISK_BENCH_STAMPS=stamps)
+        program = self.start("helper" if helper else "floor-signin", env)
+        try:
+            ready = self.until_ready(program)
+            sent = now_ns()
+            if helper:
+                program.send(('{"jsonrpc":"2.0","id":2,"method":"navigate","params":{"url":"%s",'
+                              '"redirect_uri":"%s","title":"Bench","timeout_ms":%d}}\n'
+                              % (self.start_url, REDIRECT_PREFIX, SIGNIN_TIMEOUT * 1000))
+                             .encode())
+            else:
+                program.send(("%s %s\n" % (self.start_url, REDIRECT_PREFIX)).encode())
+            line, replied = program.read_line(SIGNIN_TIMEOUT)
+            if REDIRECT_TARGET not in line:
+                raise RuntimeError("unexpected sign-in reply: %s" % line)
+            result = {"signin_ms": (replied - sent) / 1e6,
+                      "total_ms": (replied - program.started_ns) / 1e6,
+                      "received_ns": replied}
+            result["hwm_kib"], result["pss_kib"], result["processes"] = \
+                tree_memory_kib(program.pid)
+            if idle:
+                result["idle_ms"] = self.idle_cpu_ns(program) / 1e6
+            return result
+        finally:
+            program.stop()
+
+    def sign_in_stamped(self, helper):
+        path = os.path.join(self.work, "stamps-%d" % now_ns())
+        result = self.sign_in(helper, idle=False, stamps=path)
+        with open(path) as f:
+            url_ns, reject_ns, write_ns, _ = (int(v) for v in f.read().split()[:4])
+        return {"url_to_write_us": (write_ns - url_ns) / 1e3,
+                "reject_to_write_us": (write_ns - reject_ns) / 1e3,
+                "url_to_received_us": (result["received_ns"] - url_ns) / 1e3}
+
+    # 3
+    def stream(self, helper):
+        program = self.start("helper" if helper else "echo")
+        try:
+            if helper:
+                self.until_ready(program)
+            else:
+                program.send(b"warm-up\n")
+                program.read_line(START_TIMEOUT)
+            data = b"".join(b'{"jsonrpc":"2.0","id":%d,"method":"hello"}\n' % i
+                            for i in range(1, STREAM_LINES + 1))
+            main_threads = [program.pid]
+            cpu_before = thread_cpu_ns(main_threads)
+            writer = threading.Thread(target=program.send, args=(data,), daemon=True)
+            started = now_ns()
+            writer.start()
+            seen = program.pending.count(b"\n")
+            deadline = time.monotonic() + STREAM_TIMEOUT
+            while seen < STREAM_LINES:
+                left = deadline - time.monotonic()
+                if left <= 0 or not select.select([program.out_r], [], [], left)[0]:
+                    raise RuntimeError("%s: stream stalled after %d replies" % (program.kind, seen))
+                chunk = os.read(program.out_r, 1 << 20)
+                if not chunk:
+                    raise RuntimeError("%s: channel closed mid-stream" % program.kind)
+                seen += chunk.count(b"\n")
+            finished = now_ns()
+            cpu = cpu_delta_ns(cpu_before, thread_cpu_ns(main_threads))
+            writer.join(10)
+            seconds = (finished - started) / 1e9
+            return {"rate": STREAM_LINES / seconds, "cpu_us": cpu / 1e3 / STREAM_LINES}
+        finally:
+            program.stop()
+
+
+def interleaved(rounds, measure):
+    """[(helper result, floor result)] for each round; the order flips every round."""
+    pairs = []
+    for i in range(rounds):
+        if i % 2 == 0:
+            h = measure(True, i)
+            f = measure(False, i)
+        else:
+            f = measure(False, i)
+            h = measure(True, i)
+        pairs.append((h, f))
+    return pairs
+
+
+def medians(pairs, key):
+    h = [p[0][key] for p in pairs if key in p[0]]
+    f = [p[1][key] for p in pairs if key in p[1]]
+    return statistics.median(h), statistics.median(f), len(h)
+
+
+def start_xvfb(work):
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
+                             "-nolisten", "tcp"], pass_fds=(write_fd,),
+                            stdout=subprocess.DEVNULL,
+                            stderr=open(os.path.join(work, "xvfb.log"), "wb"),
+                            start_new_session=True)
+    os.close(write_fd)
+    text = b""
+    deadline = time.monotonic() + 15
+    while not text.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([read_fd], [], [], left)[0]:
+            xvfb.kill()
+            raise RuntimeError("Xvfb did not report its display")
+        chunk = os.read(read_fd, 64)
+        if not chunk:
+            raise RuntimeError("Xvfb ended: see %s/xvfb.log" % work)
+        text += chunk
+    os.close(read_fd)
+    return xvfb, ":" + text.decode().strip()
+
+
+def machine():
+    model = "?"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    qt = "?"
+    try:
+        qt = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "libqt6webenginecore6"],
+                            capture_output=True, text=True, timeout=10).stdout.strip() or qt
+    except (OSError, subprocess.SubprocessError):
+        pass
+    return "nproc %d | %s | Linux %s | Qt WebEngine %s" % (os.cpu_count(), model,
+                                                            platform.release(), qt)
+
+
+def main():
+    global IDLE_SECONDS, STREAM_LINES  # pylint: disable=global-statement
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--idle-seconds", type=float, default=IDLE_SECONDS)
+    parser.add_argument("--stream-lines", type=int, default=STREAM_LINES)
+    parser.add_argument("--rounds", type=int, default=7, help="rounds of the quick figures")
+    parser.add_argument("--idle-rounds", type=int, default=5)
+    parser.add_argument("--stream-rounds", type=int, default=5)
+    args = parser.parse_args()
+    IDLE_SECONDS, STREAM_LINES = args.idle_seconds, args.stream_lines
+
+    work = tempfile.mkdtemp(prefix="tavisk-bench-")
+    runtime = os.path.join(work, "xdg")
+    os.mkdir(runtime, 0o700)
+    xvfb = None
+    started = time.monotonic()
+    load_before = os.getloadavg()
+    try:
+        xvfb, display = start_xvfb(work)
+        env = dict(os.environ)
+        for name in ("QT_QPA_PLATFORM", "QTWEBENGINE_CHROMIUM_FLAGS", "LD_PRELOAD",
+                     "WAYLAND_DISPLAY"):
+            env.pop(name, None)
+        env.update(DISPLAY=display, QTWEBENGINE_DISABLE_SANDBOX="1", XDG_RUNTIME_DIR=runtime,
+                   QT_LOGGING_RULES="qt.webenginecontext.info=false")
+        bench = Bench(args.build, work, env)
+
+        rounds, idle_rounds = args.rounds, min(args.idle_rounds, args.rounds)
+        log("1/5 cold start (%d rounds, %d with %.0f s idle)" % (rounds, idle_rounds, IDLE_SECONDS))
+        start = interleaved(rounds, lambda h, i: bench.cold_start(h, i < idle_rounds))
+        log("2/5 sign-in (%d rounds, %d with %.0f s idle)" % (rounds, idle_rounds, IDLE_SECONDS))
+        signin = interleaved(rounds, lambda h, i: bench.sign_in(h, i < idle_rounds))
+        log("3/5 sign-in with time stamps (%d rounds)" % rounds)
+        stamped = interleaved(rounds, lambda h, i: bench.sign_in_stamped(h))
+        log("4/5 stream of %d hello lines (%d rounds)" % (STREAM_LINES, args.stream_rounds))
+        stream = interleaved(args.stream_rounds, lambda h, i: bench.stream(h))
+        bench.server.shutdown()
+    finally:
+        if xvfb is not None:
+            xvfb.terminate()
+            try:
+                xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                xvfb.kill()
+                xvfb.wait()
+    elapsed = time.monotonic() - started
+    load_after = os.getloadavg()
+
+    rows = []
+
+    def row(name, key, unit, goal, check, pairs, scale=1.0, fmt="%.1f"):
+        h, f, n = medians(pairs, key)
+        h, f = h * scale, f * scale
+        ratio = h / f if f else float("inf")
+        rows.append((name, (fmt % h) + " " + unit, (fmt % f) + " " + unit, "%.3f" % ratio,
+                     goal, "met" if check(h, f, ratio) else "MISSED", str(n)))
+
+    row("1. cold start to hello reply", "start_ms", "ms", "ratio <= 1.05",
+        lambda h, f, r: r <= 1.05, start)
+    row("2. sign-in: navigate to reply line", "signin_ms", "ms", "ratio <= 1.05",
+        lambda h, f, r: r <= 1.05, signin)
+    row("   (start to reply line, for reference)", "total_ms", "ms", "-",
+        lambda h, f, r: True, signin)
+    row("   navigation handed over to reply write()", "url_to_write_us", "us", "helper < 1000 us",
+        lambda h, f, r: h < 1000, stamped, fmt="%.0f")
+    row("   reject() to reply write()", "reject_to_write_us", "us", "-",
+        lambda h, f, r: True, stamped, fmt="%.0f")
+    row("   navigation handed over to line read by client", "url_to_received_us", "us", "-",
+        lambda h, f, r: True, stamped, fmt="%.0f")
+    row("3. stream: replies per second", "rate", "/s", "ratio >= 0.5",
+        lambda h, f, r: r >= 0.5, stream, fmt="%.0f")
+    row("   CPU time per request (channel process)", "cpu_us", "us", "-",
+        lambda h, f, r: True, stream, fmt="%.2f")
+    row("4. peak memory, sum of VmHWM over the tree", "hwm_kib", "MiB", "ratio <= 1.05",
+        lambda h, f, r: r <= 1.05, signin, scale=1 / 1024)
+    row("   sum of PSS over the tree at the reply", "pss_kib", "MiB", "-",
+        lambda h, f, r: True, signin, scale=1 / 1024)
+    row("   processes in the tree at the reply", "processes", "", "-",
+        lambda h, f, r: True, signin, fmt="%.0f")
+    row("5. idle CPU, 10 s after hello", "idle_ms", "ms", "<= floor",
+        lambda h, f, r: h <= f, start)
+    row("   idle CPU, 10 s after a sign-in (hidden)", "idle_ms", "ms", "<= floor",
+        lambda h, f, r: h <= f, signin)
+
+    headers = ("figure", "helper", "floor", "ratio", "goal", "", "n")
+    widths = [max(len(r[i]) for r in rows + [headers]) for i in range(len(headers))]
+    print("| " + " | ".join(h.ljust(w) for h, w in zip(headers, widths)) + " |")
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
+    print()
+    print("Machine: %s" % machine())
+    print("Run: %.0f s; load average %.2f before, %.2f after; medians of n runs per side"
+          % (elapsed, load_before[0], load_after[0]))
+
+    print("\nRaw runs (helper / floor):", file=sys.stderr)
+    for title, pairs in (("cold start", start), ("sign-in", signin), ("stamped", stamped),
+                         ("stream", stream)):
+        print("  %s:" % title, file=sys.stderr)
+        for h, f in pairs:
+            h = {k: v for k, v in h.items() if k != "received_ns"}
+            f = {k: v for k, v in f.items() if k != "received_ns"}
+            print("    %s / %s" % (fmt_dict(h), fmt_dict(f)), file=sys.stderr)
+    shutil.rmtree(work, ignore_errors=True)
+
+
+def fmt_dict(d):
+    return " ".join("%s=%.3g" % (k, v) for k, v in d.items())
+
+
+if __name__ == "__main__":
+    main()
