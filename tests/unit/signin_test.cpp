@@ -259,6 +259,41 @@ std::string outcomeOf(const std::string &line, std::int64_t id)
         .toStdString();
 }
 
+TEST(TimedWait, WakeUpsWithoutACompletionDoNotEndTheWaitEarly)
+{
+    HelperState state;
+    FakeGui gui;
+    MemoryFile out;
+    testsupport::ChannelScope channels(-1, out.fd);
+    std::atomic<bool> answered{false};
+    gui.onOpen = [&gui, &answered](HelperState &s, const SignInPage &) {
+        gui.startWindowThread([&s, &answered] {
+            while (!answered) {
+                {
+                    std::lock_guard<std::mutex> lock(s.mutex);
+                    if (s.activeWait != nullptr)
+                        s.activeWait->condition.notify_all();
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    };
+    const auto start = std::chrono::steady_clock::now();
+    testsupport::runWithin(
+        [&] {
+            handleNavigate(state, gui.calls(), 4,
+                           QJsonDocument::fromJson(R"({"redirect_uri":"x","timeout_ms":100})")
+                               .object());
+        },
+        std::chrono::seconds(10), "a navigate woken without a completion");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    answered = true;
+    gui.joinWindowThreads();
+    EXPECT_EQ(out.contents(), R"({"error":{"code":1,"message":"timeout"},"id":4,"jsonrpc":"2.0"}
+)");
+    EXPECT_GE(elapsed, std::chrono::milliseconds(100));
+}
+
 TEST(TimedWait, ACompletionRacingTheDeadlineGivesExactlyOneReply)
 {
     HelperState state;
