@@ -43,6 +43,9 @@ public:
     // status, or -1 when there was no child to wait for. `killed` tells whether we killed it.
     int waitForExit(Deadline deadline, bool &killed);
 
+    // The helper's process id while it runs, else -1.
+    pid_t pid() const { return m_pid; }
+
 private:
     pid_t m_pid = -1;
     int m_in = -1;  // our write end of the helper's in-channel

@@ -39,6 +39,35 @@ constexpr auto kExitWait = std::chrono::seconds(10);
 
 const char *gProgram = "corvane-tavisk-client";
 
+// The helper to take down with us when a signal ends us; set once it runs.
+volatile sig_atomic_t gHelperPid = 0;
+
+// A sign-in in progress holds its window open until its time limit, and the helper reads no
+// request meanwhile, so the end of its input would not reach it: stop it directly, then die of
+// the same signal. Only async-signal-safe calls here.
+extern "C" void stopHelperAndDie(int signalNumber)
+{
+    const pid_t helper = static_cast<pid_t>(gHelperPid);
+    if (helper > 0)
+        kill(helper, SIGTERM);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+// Signals that were ignored when we started (nohup, a shell's background job) stay ignored.
+void stopHelperOnSignals()
+{
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGTERM}) {
+        struct sigaction current {};
+        if (sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = stopHelperAndDie;
+        sigemptyset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
 void printError(const std::string &text)
 {
     std::fprintf(stderr, "%s: %s\n", gProgram, text.c_str());
@@ -179,6 +208,13 @@ int runSignIn(const std::string &helperPath, const ClientOptions &options)
         printError(error);
         return kHelperFailed;
     }
+    // Cleared before the helper is reaped, so a signal never reaches a recycled process id.
+    struct SignalTarget {
+        explicit SignalTarget(pid_t pid) { gHelperPid = static_cast<sig_atomic_t>(pid); }
+        ~SignalTarget() { gHelperPid = 0; }
+        SignalTarget(const SignalTarget &) = delete;
+        SignalTarget &operator=(const SignalTarget &) = delete;
+    } signalTarget(helper.pid());
     Session session(helper);
 
     // A failed send shows up as the end of the out-channel, with the helper's exit status.
@@ -207,6 +243,7 @@ int runSignIn(const std::string &helperPath, const ClientOptions &options)
 
     session.send(request(0, "exit"));
     helper.closeInput();
+    gHelperPid = 0; // it is ending by itself now
     bool killed = false;
     const int status =
         helper.waitForExit(std::chrono::steady_clock::now() + kExitWait, killed);
@@ -236,6 +273,7 @@ int main(int argc, char **argv)
     keepStandardDescriptorsOpen();
     // A helper that went away must show up as a failed write, not end us.
     std::signal(SIGPIPE, SIG_IGN);
+    stopHelperOnSignals();
 
     const ParsedCommandLine parsed = parseCommandLine(argc, argv);
     switch (parsed.kind) {

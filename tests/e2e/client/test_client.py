@@ -3,7 +3,9 @@ cannot be started or ends early, and real sign-ins through the real helper under
 
 import json
 import os
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -226,6 +228,35 @@ class RealSignInTest(unittest.TestCase):
                          "corvane-tavisk-client: sign-in failed: access_denied: cancel")
         self.assert_conversation(
             run, {"error": {"code": 1, "message": "access_denied: cancel"}})
+
+    def test_a_signal_to_the_client_takes_the_helper_down(self):
+        # Mid-sign-in the helper reads no request, so only the client can stop it early.
+        process = subprocess.Popen(
+            [client_path()] + sign_in_args(self.pages.url("/wait"),
+                                           helper=helperproc.binary_path()),
+            env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, start_new_session=True)
+        try:
+            err = b""
+            deadline = time.monotonic() + 30
+            while b"[tavisk] loaded " not in err:  # the page is up in its window
+                left = deadline - time.monotonic()
+                self.assertGreater(left, 0, "the page never loaded: %r" % err[-2000:])
+                if select.select([process.stderr], [], [], left)[0]:
+                    chunk = os.read(process.stderr.fileno(), 65536)
+                    self.assertTrue(chunk, "the client ended early: %r" % err[-2000:])
+                    err += chunk
+            process.send_signal(signal.SIGTERM)
+            self.assertEqual(process.wait(timeout=10), -signal.SIGTERM)
+            self.assertIsNotNone(
+                helperproc.wait_until(lambda: not helperproc.group_members(process.pid), 10),
+                "the helper or its engine outlived the client")
+        finally:
+            if process.poll() is None or helperproc.group_members(process.pid):
+                os.killpg(process.pid, signal.SIGKILL)
+            process.wait(timeout=10)
+            process.stdout.close()
+            process.stderr.close()
 
     def test_time_limit(self):
         run = self.sign_in("/wait", "--timeout-ms", "1500")
