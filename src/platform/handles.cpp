@@ -34,19 +34,28 @@ bool parseDescriptor(const char *begin, const char *end, int &fd)
 
 // Blocks SIGPIPE on the calling thread for one write, so that a reader that went away turns
 // into EPIPE; a SIGPIPE raised by that write is then taken back before the mask is restored.
+// The usual case, SIGPIPE not blocked yet, costs two system calls: no SIGPIPE can be pending for
+// a thread that does not block it, so only an already blocked one needs the pending check.
 class SigpipeGuard {
 public:
     SigpipeGuard()
     {
         sigemptyset(&m_pipe);
         sigaddset(&m_pipe, SIGPIPE);
-        sigset_t pending;
-        sigemptyset(&pending);
-        sigpending(&pending);
-        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
         pthread_sigmask(SIG_BLOCK, &m_pipe, &m_previousMask);
+        m_wasBlocked = sigismember(&m_previousMask, SIGPIPE) == 1;
+        if (m_wasBlocked) {
+            sigset_t pending;
+            sigemptyset(&pending);
+            sigpending(&pending);
+            m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+        }
     }
-    ~SigpipeGuard() { pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr); }
+    ~SigpipeGuard()
+    {
+        if (!m_wasBlocked)
+            pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+    }
     SigpipeGuard(const SigpipeGuard &) = delete;
     SigpipeGuard &operator=(const SigpipeGuard &) = delete;
 
@@ -62,6 +71,7 @@ public:
 private:
     sigset_t m_pipe;
     sigset_t m_previousMask;
+    bool m_wasBlocked = false;
     bool m_wasPending = false;
 };
 
