@@ -224,6 +224,7 @@ class Bench:
         self.helper = os.path.join(build, "src", "corvane-tavisk")
         self.floor = os.path.join(build, "bench", "tavisk-bench-floor")
         self.echo = os.path.join(build, "bench", "tavisk-bench-echo")
+        self.jsonecho = os.path.join(build, "bench", "tavisk-bench-jsonecho")
         self.stamps_lib = os.path.join(build, "bench", "libtavisk-bench-stamps.so")
         self.work = work
         self.env = env
@@ -234,7 +235,8 @@ class Bench:
 
     def start(self, kind, env=None):
         argv = {"helper": [self.helper], "floor-startup": [self.floor, "startup"],
-                "floor-signin": [self.floor, "signin"], "echo": [self.echo]}[kind]
+                "floor-signin": [self.floor, "signin"], "echo": [self.echo],
+                "jsonecho": [self.jsonecho]}[kind]
         return Program("helper" if kind == "helper" else kind, argv, env or self.env,
                        self.log_path)
 
@@ -302,20 +304,29 @@ class Bench:
     def sign_in_stamped(self, helper):
         path = os.path.join(self.work, "stamps-%d" % now_ns())
         result = self.sign_in(helper, idle=False, stamps=path)
-        with open(path) as f:
-            url_ns, reject_ns, write_ns, _ = (int(v) for v in f.read().split()[:4])
-        return {"url_to_write_us": (write_ns - url_ns) / 1e3,
-                "reject_to_write_us": (write_ns - reject_ns) / 1e3,
-                "url_to_received_us": (result["received_ns"] - url_ns) / 1e3}
+        try:
+            with open(path) as f:
+                url_ns, reject_ns, wake_ns, write_ns, _ = (int(v) for v in f.read().split()[:5])
+        except (OSError, ValueError) as error:
+            raise RuntimeError("no time stamps from the %s: %s"
+                               % ("helper" if helper else "floor", error)) from error
+        stamps = {"url_to_write_us": (write_ns - url_ns) / 1e3,
+                  "reject_to_write_us": (write_ns - reject_ns) / 1e3,
+                  "url_to_received_us": (result["received_ns"] - url_ns) / 1e3}
+        if helper:
+            # The command thread's wake-up from its sign-in wait: the hand-over between threads.
+            stamps["url_to_wake_us"] = (wake_ns - url_ns) / 1e3
+            stamps["wake_to_write_us"] = (write_ns - wake_ns) / 1e3
+        return stamps
 
     # 3
-    def stream(self, helper):
-        program = self.start("helper" if helper else "echo")
+    def stream(self, kind):
+        program = self.start(kind)
         try:
-            if helper:
+            if kind == "helper":
                 self.until_ready(program)
             else:
-                program.send(b"warm-up\n")
+                program.send(b'{"jsonrpc":"2.0","id":0,"method":"hello"}\n')
                 program.read_line(START_TIMEOUT)
             data = b"".join(b'{"jsonrpc":"2.0","id":%d,"method":"hello"}\n' % i
                             for i in range(1, STREAM_LINES + 1))
@@ -341,6 +352,15 @@ class Bench:
             return {"rate": STREAM_LINES / seconds, "cpu_us": cpu / 1e3 / STREAM_LINES}
         finally:
             program.stop()
+
+
+def rotated(rounds, kinds, measure):
+    """[{kind: result}] for each round; the order of the kinds rotates every round."""
+    results = []
+    for i in range(rounds):
+        shift = i % len(kinds)
+        results.append({kind: measure(kind) for kind in kinds[shift:] + kinds[:shift]})
+    return results
 
 
 def interleaved(rounds, measure):
@@ -442,7 +462,9 @@ def main():
         log("3/5 sign-in with time stamps (%d rounds)" % rounds)
         stamped = interleaved(rounds, lambda h, i: bench.sign_in_stamped(h))
         log("4/5 stream of %d hello lines (%d rounds)" % (STREAM_LINES, args.stream_rounds))
-        stream = interleaved(args.stream_rounds, lambda h, i: bench.stream(h))
+        streams = rotated(args.stream_rounds, ["helper", "echo", "jsonecho"], bench.stream)
+        stream = [(r["helper"], r["echo"]) for r in streams]
+        json_stream = [(r["helper"], r["jsonecho"]) for r in streams]
         bench.server.shutdown()
     finally:
         if xvfb is not None:
@@ -458,11 +480,19 @@ def main():
     rows = []
 
     def row(name, key, unit, goal, check, pairs, scale=1.0, fmt="%.1f"):
+        if not any(key in p[0] for p in pairs):
+            rows.append((name, "-", "-", "-", goal, "not run", "0"))
+            return
         h, f, n = medians(pairs, key)
         h, f = h * scale, f * scale
         ratio = h / f if f else float("inf")
         rows.append((name, (fmt % h) + " " + unit, (fmt % f) + " " + unit, "%.3f" % ratio,
-                     goal, "met" if check(h, f, ratio) else "MISSED", str(n)))
+                     goal, "" if goal == "-" else "met" if check(h, f, ratio) else "MISSED",
+                     str(n)))
+
+    def helper_only(name, key, unit, pairs):
+        h = statistics.median(p[0][key] for p in pairs)
+        rows.append((name, "%.0f %s" % (h, unit), "-", "-", "-", "", str(len(pairs))))
 
     row("1. cold start to hello reply", "start_ms", "ms", "ratio <= 1.05",
         lambda h, f, r: r <= 1.05, start)
@@ -472,14 +502,20 @@ def main():
         lambda h, f, r: True, signin)
     row("   navigation handed over to reply write()", "url_to_write_us", "us", "helper < 1000 us",
         lambda h, f, r: h < 1000, stamped, fmt="%.0f")
-    row("   reject() to reply write()", "reject_to_write_us", "us", "-",
+    row("   reject() to reply write() (< 0: written first)", "reject_to_write_us", "us", "-",
         lambda h, f, r: True, stamped, fmt="%.0f")
+    helper_only("   of which: GUI thread to command thread awake", "url_to_wake_us", "us", stamped)
+    helper_only("   of which: awake command thread to write()", "wake_to_write_us", "us", stamped)
     row("   navigation handed over to line read by client", "url_to_received_us", "us", "-",
         lambda h, f, r: True, stamped, fmt="%.0f")
     row("3. stream: replies per second", "rate", "/s", "ratio >= 0.5",
         lambda h, f, r: r >= 0.5, stream, fmt="%.0f")
     row("   CPU time per request (channel process)", "cpu_us", "us", "-",
         lambda h, f, r: True, stream, fmt="%.2f")
+    row("   vs JSON floor: replies per second", "rate", "/s", "-",
+        lambda h, f, r: True, json_stream, fmt="%.0f")
+    row("   vs JSON floor: CPU time per request", "cpu_us", "us", "-",
+        lambda h, f, r: True, json_stream, fmt="%.2f")
     row("4. peak memory, sum of VmHWM over the tree", "hwm_kib", "MiB", "ratio <= 1.05",
         lambda h, f, r: r <= 1.05, signin, scale=1 / 1024)
     row("   sum of PSS over the tree at the reply", "pss_kib", "MiB", "-",
@@ -504,7 +540,8 @@ def main():
 
     print("\nRaw runs (helper / floor):", file=sys.stderr)
     for title, pairs in (("cold start", start), ("sign-in", signin), ("stamped", stamped),
-                         ("stream", stream)):
+                         ("stream (helper / echo)", stream),
+                         ("stream (helper / JSON floor)", json_stream)):
         print("  %s:" % title, file=sys.stderr)
         for h, f in pairs:
             h = {k: v for k, v in h.items() if k != "received_ns"}
