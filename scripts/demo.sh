@@ -15,7 +15,11 @@ say() { printf 'demo: %s\n' "$*" >&2; }
 fail() { say "$*"; exit 1; }
 
 # Standard output is kept for the redirect URL alone: the rest goes to standard error.
-scripts/install-deps.sh >&2
+if command -v apt-get >/dev/null && command -v dpkg-query >/dev/null; then
+    scripts/install-deps.sh >&2
+else
+    say "not a Debian system: install the packages README.md lists for it, if not done yet"
+fi
 
 # Builds only what is out of date; configures only the first time.
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >&2
