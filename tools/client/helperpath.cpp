@@ -9,7 +9,7 @@ namespace {
 
 bool isExecutableFile(const std::string &path)
 {
-    struct stat info {};
+    struct stat info = {};
     return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
         && access(path.c_str(), X_OK) == 0;
 }
@@ -24,8 +24,7 @@ std::string directoryOf(const std::string &path)
 
 std::string joined(const std::string &directory, const std::string &name)
 {
-    return directory.empty() || directory.back() == '/' ? directory + name
-                                                        : directory + "/" + name;
+    return directory.empty() || directory.back() == '/' ? directory + name : directory + "/" + name;
 }
 
 // execvp's search: each PATH entry in turn, an empty entry meaning the current directory.
@@ -37,7 +36,7 @@ std::string findOnPath(const std::string &name)
     while (true) {
         const std::size_t colon = entries.find(':', start);
         const std::string entry = entries.substr(start, colon - start);
-        const std::string candidate = joined(entry.empty() ? std::string(".") : entry, name);
+        std::string candidate = joined(entry.empty() ? std::string(".") : entry, name);
         if (isExecutableFile(candidate))
             return candidate;
         if (colon == std::string::npos)
@@ -74,14 +73,14 @@ std::string defaultHelperPath(const char *argv0, std::string &searched)
         : (self.empty() ? std::string() : findOnPath(self));
 
     if (!invoked.empty()) {
-        std::string directories[2] = {directoryOf(invoked), std::string()};
+        std::string directories[2] = { directoryOf(invoked), std::string() };
         const std::string resolved = resolvedPath(invoked);
         if (!resolved.empty() && directoryOf(resolved) != directories[0])
             directories[1] = directoryOf(resolved);
         for (const std::string &directory : directories) {
             if (directory.empty())
                 continue;
-            const std::string candidate = joined(directory, kHelperName);
+            std::string candidate = joined(directory, kHelperName);
             if (isExecutableFile(candidate))
                 return candidate;
             searched += directory + ", ";

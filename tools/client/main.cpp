@@ -57,11 +57,11 @@ extern "C" void stopHelperAndDie(int signalNumber)
 // Signals that were ignored when we started (nohup, a shell's background job) stay ignored.
 void stopHelperOnSignals()
 {
-    for (const int signalNumber : {SIGHUP, SIGINT, SIGTERM}) {
-        struct sigaction current {};
+    for (const int signalNumber : { SIGHUP, SIGINT, SIGTERM }) {
+        struct sigaction current = {};
         if (sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
             continue;
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_handler = stopHelperAndDie;
         sigemptyset(&action.sa_mask);
         sigaction(signalNumber, &action, nullptr);
@@ -126,8 +126,7 @@ class Session
 public:
     explicit Session(HelperProcess &helper)
         : m_helper(helper)
-    {
-    }
+    { }
 
     bool send(const QJsonObject &object)
     {
@@ -149,8 +148,8 @@ public:
         if (outcome != ReadOutcome::Line) {
             m_helper.closeInput();
             bool killed = false;
-            const int status = m_helper.waitForExit(
-                std::chrono::steady_clock::now() + kExitWait, killed);
+            const int status
+                = m_helper.waitForExit(std::chrono::steady_clock::now() + kExitWait, killed);
             const std::string how = status < 0 || killed ? std::string("it did not exit")
                                                          : describeWaitStatus(status);
             printError(std::string("the helper ended before it answered ") + what + " (" + how
@@ -176,7 +175,7 @@ private:
 struct SignInOutcome {
     int exitStatus = kHelperFailed;
     std::string redirectUrl; // for kSignedIn
-    std::string message;     // otherwise
+    std::string message; // otherwise
 };
 
 // What the sign-in came to, from the navigate reply.
@@ -185,8 +184,8 @@ SignInOutcome readNavigateReply(const QJsonObject &reply)
     SignInOutcome outcome;
     const QJsonObject result = reply.value(QStringLiteral("result")).toObject();
     const QJsonValue url = result.value(QStringLiteral("redirect_url"));
-    const QJsonValue message =
-        reply.value(QStringLiteral("error")).toObject().value(QStringLiteral("message"));
+    const QJsonValue message
+        = reply.value(QStringLiteral("error")).toObject().value(QStringLiteral("message"));
     if (result.value(QStringLiteral("status")).toString() == QStringLiteral("ok")
         && url.isString()) {
         outcome.exitStatus = kSignedIn;
@@ -223,9 +222,10 @@ int runSignIn(const std::string &helperPath, const ClientOptions &options)
     if (!session.awaitReply(kHelloId, "hello", std::chrono::steady_clock::now() + kHelloWait,
                             reply))
         return kHelperFailed;
-    const int version =
-        reply.value(QStringLiteral("result")).toObject().value(QStringLiteral("protocol_version"))
-            .toInt(-1);
+    const int version = reply.value(QStringLiteral("result"))
+                            .toObject()
+                            .value(QStringLiteral("protocol_version"))
+                            .toInt(-1);
     if (version != 1) {
         printError("the helper speaks protocol version " + std::to_string(version)
                    + "; this client speaks version 1");
@@ -233,10 +233,11 @@ int runSignIn(const std::string &helperPath, const ClientOptions &options)
     }
 
     session.send(navigateRequest(options));
-    const std::uint32_t limitMs =
-        options.timeoutGiven && options.timeoutMs != 0 ? options.timeoutMs : kHelperDefaultTimeoutMs;
-    const Deadline navigateDeadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs) + kReplyGrace;
+    const std::uint32_t limitMs = options.timeoutGiven && options.timeoutMs != 0
+        ? options.timeoutMs
+        : kHelperDefaultTimeoutMs;
+    const Deadline navigateDeadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs) + kReplyGrace;
     if (!session.awaitReply(kNavigateId, "navigate", navigateDeadline, reply))
         return kHelperFailed;
     const SignInOutcome outcome = readNavigateReply(reply);
@@ -245,8 +246,7 @@ int runSignIn(const std::string &helperPath, const ClientOptions &options)
     helper.closeInput();
     gHelperPid = 0; // it is ending by itself now
     bool killed = false;
-    const int status =
-        helper.waitForExit(std::chrono::steady_clock::now() + kExitWait, killed);
+    const int status = helper.waitForExit(std::chrono::steady_clock::now() + kExitWait, killed);
     if (killed)
         printError("the helper did not exit after exit; killed it");
     else if (status >= 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
