@@ -254,7 +254,8 @@ int runSignIn(const std::string &helperPath, const ClientOptions &options)
 
     // The outcome comes last, once the helper is gone, so that it ends the output.
     if (outcome.exitStatus == kSignedIn) {
-        std::printf("%s\n", outcome.redirectUrl.c_str());
+        const std::string line = outcome.redirectUrl + "\n";
+        std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     } else {
         printError(outcome.message);
