@@ -87,7 +87,9 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual((run.status, run.stdout), (0, "corvane-tavisk-client 1.0\n"))
 
     def test_bad_options_give_the_usage_and_start_nothing(self):
-        report = os.path.join(tempfile.mkdtemp(prefix="tavisk-client-"), "report.json")
+        folder = tempfile.mkdtemp(prefix="tavisk-client-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        report = os.path.join(folder, "report.json")
         env = dict(os.environ, FAKE_HELPER_REPORT=report)
         url = ["--url", "http://127.0.0.1:9/", "--helper", FAKE_HELPER]
         cases = {
