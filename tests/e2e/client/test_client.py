@@ -160,10 +160,21 @@ class HelperFailureTest(unittest.TestCase):
             run, "cannot find the helper corvane-tavisk (looked in %s, PATH); name it with "
                  "--helper" % self.dir)
 
+        # Nothing beside it: the first one on PATH.
+        on_path = os.path.join(self.dir, "on-path")
+        os.mkdir(on_path)
+        shutil.copy(FAKE_HELPER, os.path.join(on_path, "corvane-tavisk"))
+        run = Run(sign_in_args("http://127.0.0.1:9/"),
+                  env=self.fake_env("ok", path=on_path + ":/usr/bin:/bin"), executable=client)
+        self.assertEqual((run.status, run.stdout), (0, REDIRECT_URI + "?code=fake\n"), run)
+        with open(self.report) as f:
+            self.assertEqual(json.load(f)["argv"][0], os.path.join(on_path, "corvane-tavisk"))
+
+        # One beside it wins over the one on PATH.
         shutil.copy(FAKE_HELPER, os.path.join(self.dir, "corvane-tavisk"))
         run = Run(sign_in_args("http://127.0.0.1:9/", "--title", "T", "--user-agent", "UA/1",
                                "--timeout-ms", "0"),
-                  env=self.fake_env("ok", path="/usr/bin:/bin"), executable=client)
+                  env=self.fake_env("ok", path=on_path + ":/usr/bin:/bin"), executable=client)
         self.assertEqual(run.status, 0, run)
         self.assertEqual(run.stdout, REDIRECT_URI + "?code=fake\n")
         with open(self.report) as f:
