@@ -225,6 +225,7 @@ class Bench:
         self.floor = os.path.join(build, "bench", "tavisk-bench-floor")
         self.echo = os.path.join(build, "bench", "tavisk-bench-echo")
         self.jsonecho = os.path.join(build, "bench", "tavisk-bench-jsonecho")
+        self.channelcost = os.path.join(build, "bench", "tavisk-bench-channelcost")
         self.stamps_lib = os.path.join(build, "bench", "libtavisk-bench-stamps.so")
         self.work = work
         self.env = env
@@ -354,6 +355,20 @@ class Bench:
             program.stop()
 
 
+def channel_cost(bench, rounds):
+    """[(command loop, JSON floor)] from tavisk-bench-channelcost, one pair per run."""
+    pairs = []
+    for _ in range(rounds):
+        out = subprocess.run([bench.channelcost, str(STREAM_LINES)], capture_output=True,
+                             text=True, timeout=120, check=True).stdout
+        figures = {}
+        for line in out.splitlines():
+            name, allocs, calls, ns = line.split()
+            figures[name] = {"allocs": float(allocs), "calls": float(calls), "ns": float(ns)}
+        pairs.append((figures["commandLoop"], figures["json-floor"]))
+    return pairs
+
+
 def rotated(rounds, kinds, measure):
     """[{kind: result}] for each round; the order of the kinds rotates every round."""
     results = []
@@ -432,7 +447,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--idle-seconds", type=float, default=IDLE_SECONDS)
     parser.add_argument("--stream-lines", type=int, default=STREAM_LINES)
-    parser.add_argument("--rounds", type=int, default=7, help="rounds of the quick figures")
+    parser.add_argument("--rounds", type=int, default=11, help="rounds of the quick figures")
     parser.add_argument("--idle-rounds", type=int, default=5)
     parser.add_argument("--stream-rounds", type=int, default=5)
     args = parser.parse_args()
@@ -465,6 +480,8 @@ def main():
         streams = rotated(args.stream_rounds, ["helper", "echo", "jsonecho"], bench.stream)
         stream = [(r["helper"], r["echo"]) for r in streams]
         json_stream = [(r["helper"], r["jsonecho"]) for r in streams]
+        log("5/5 channel cost in-process (%d runs)" % args.stream_rounds)
+        cost = channel_cost(bench, args.stream_rounds)
         bench.server.shutdown()
     finally:
         if xvfb is not None:
@@ -516,6 +533,12 @@ def main():
         lambda h, f, r: True, json_stream, fmt="%.0f")
     row("   vs JSON floor: CPU time per request", "cpu_us", "us", "-",
         lambda h, f, r: True, json_stream, fmt="%.2f")
+    row("   in-process, vs JSON floor: heap allocations per request", "allocs", "", "-",
+        lambda h, f, r: True, cost, fmt="%.1f")
+    row("   in-process, vs JSON floor: channel system calls per request", "calls", "", "-",
+        lambda h, f, r: True, cost, fmt="%.2f")
+    row("   in-process, vs JSON floor: time per request", "ns", "ns", "-",
+        lambda h, f, r: True, cost, fmt="%.0f")
     row("4. peak memory, sum of VmHWM over the tree", "hwm_kib", "MiB", "ratio <= 1.05",
         lambda h, f, r: r <= 1.05, signin, scale=1 / 1024)
     row("   sum of PSS over the tree at the reply", "pss_kib", "MiB", "-",
@@ -541,7 +564,8 @@ def main():
     print("\nRaw runs (helper / floor):", file=sys.stderr)
     for title, pairs in (("cold start", start), ("sign-in", signin), ("stamped", stamped),
                          ("stream (helper / echo)", stream),
-                         ("stream (helper / JSON floor)", json_stream)):
+                         ("stream (helper / JSON floor)", json_stream),
+                         ("channel cost (command loop / JSON floor)", cost)):
         print("  %s:" % title, file=sys.stderr)
         for h, f in pairs:
             h = {k: v for k, v in h.items() if k != "received_ns"}

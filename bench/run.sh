@@ -14,7 +14,8 @@ buildlog="$(mktemp)"
 trap 'rm -f "$buildlog"' EXIT
 if ! { cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
         && ninja -C "$build" -j2 corvane-tavisk tavisk-bench-floor tavisk-bench-echo \
-            tavisk-bench-stamps tavisk-bench-jsonecho; } >"$buildlog" 2>&1; then
+            tavisk-bench-stamps tavisk-bench-jsonecho \
+            tavisk-bench-channelcost; } >"$buildlog" 2>&1; then
     cat "$buildlog" >&2
     echo "bench: the build failed" >&2
     exit 1
