@@ -190,7 +190,8 @@ class Program:
         if not wait_session_gone(self.pid, 5.0):
             log("%s: engine processes left behind; killed" % self.kind)
         kill_session(self.pid)
-        self.proc.poll() is None and self.proc.kill()
+        if self.proc.poll() is None:
+            self.proc.kill()
         self.proc.wait()
         os.close(self.out_r)
         self.log.close()
@@ -362,6 +363,16 @@ class Bench:
             program.stop()
 
 
+def retried(measure, *args):
+    """One measurement; a run that failed (a lost reply, a crashed engine under load) is logged
+    and run once more, so one flake does not throw the whole table away."""
+    try:
+        return measure(*args)
+    except (RuntimeError, OSError) as error:
+        log("a run failed (%s); running it again" % error)
+        return measure(*args)
+
+
 def channel_cost(bench, rounds):
     """[(command loop, JSON floor)] from tavisk-bench-channelcost, one pair per run."""
     pairs = []
@@ -381,7 +392,7 @@ def rotated(rounds, kinds, measure):
     results = []
     for i in range(rounds):
         shift = i % len(kinds)
-        results.append({kind: measure(kind) for kind in kinds[shift:] + kinds[:shift]})
+        results.append({kind: retried(measure, kind) for kind in kinds[shift:] + kinds[:shift]})
     return results
 
 
@@ -390,11 +401,11 @@ def interleaved(rounds, measure):
     pairs = []
     for i in range(rounds):
         if i % 2 == 0:
-            h = measure(True, i)
-            f = measure(False, i)
+            h = retried(measure, True, i)
+            f = retried(measure, False, i)
         else:
-            f = measure(False, i)
-            h = measure(True, i)
+            f = retried(measure, False, i)
+            h = retried(measure, True, i)
         pairs.append((h, f))
     return pairs
 
