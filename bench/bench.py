@@ -449,14 +449,16 @@ def machine():
                     break
     except OSError:
         pass
-    qt = "?"
-    try:
-        qt = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "libqt6webenginecore6"],
-                            capture_output=True, text=True, timeout=10).stdout.strip() or qt
-    except (OSError, subprocess.SubprocessError):
-        pass
-    return "nproc %d | %s | Linux %s | Qt WebEngine %s" % (os.cpu_count(), model,
-                                                            platform.release(), qt)
+    versions = []
+    for package in ("libqt6core6", "libqt6webenginecore6"):
+        try:
+            versions.append(subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                                           capture_output=True, text=True,
+                                           timeout=10).stdout.strip() or "?")
+        except (OSError, subprocess.SubprocessError):
+            versions.append("?")
+    return "nproc %d | %s | Linux %s | Qt %s, Qt WebEngine %s" % (
+        os.cpu_count(), model, platform.release(), versions[0], versions[1])
 
 
 def main():
