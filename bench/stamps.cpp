@@ -69,10 +69,10 @@ __attribute__((destructor)) void report()
 
 // The two members, by their mangled names; the calling convention of a member function is that
 // of a free function taking `this` first.
-extern "C" QUrl stampedUrl(const void *request) __asm__("_ZNK27QWebEngineNavigationRequest3urlEv");
-extern "C" void stampedReject(void *request) __asm__("_ZN27QWebEngineNavigationRequest6rejectEv");
+QUrl stampedUrl(const void *request) __asm__("_ZNK27QWebEngineNavigationRequest3urlEv");
+void stampedReject(void *request) __asm__("_ZN27QWebEngineNavigationRequest6rejectEv");
 
-extern "C" QUrl stampedUrl(const void *request)
+QUrl stampedUrl(const void *request)
 {
     lastUrlNs.store(now());
     static const auto real =
@@ -80,7 +80,7 @@ extern "C" QUrl stampedUrl(const void *request)
     return real(request);
 }
 
-extern "C" void stampedReject(void *request)
+void stampedReject(void *request)
 {
     rejectNs.store(now());
     static const auto real = next<void (*)(void *)>("_ZN27QWebEngineNavigationRequest6rejectEv");
