@@ -323,13 +323,46 @@ TEST(TimedWait, ACompletionRacingTheDeadlineGivesExactlyOneReply)
         ASSERT_EQ(lines.size(), static_cast<std::size_t>(round + 1));
         const std::string outcome = outcomeOf(lines.back(), round);
         ASSERT_TRUE(outcome == "ok" || outcome == "timeout") << lines.back();
-        if (outcome == "ok")
-            ASSERT_TRUE(gui.redirectResults().back()) << "an ok nobody completed";
-        else
+        // A redirect that was recognised has been refused: it must be answered, never lost.
+        ASSERT_EQ(outcome == "ok", gui.redirectResults().back()) << lines.back();
+        if (outcome == "timeout")
             ++timeouts;
         ASSERT_EQ(state.activeWait, nullptr);
     }
     std::printf("%d of %d rounds timed out\n", timeouts, kRounds);
+}
+
+// The deadline passes while a completer holds the shared lock; its completion lands after the
+// timed wait has ended but before the wait is withdrawn. The refused redirect carries the
+// authorisation code, so the answer is the completion, not "timeout".
+TEST(TimedWait, ACompletionAfterTheDeadlineButBeforeTheWithdrawalIsAnswered)
+{
+    HelperState state;
+    FakeGui gui;
+    MemoryFile out;
+    testsupport::ChannelScope channels(-1, out.fd);
+    gui.onOpen = [&gui](HelperState &s, const SignInPage &) {
+        gui.startWindowThread([&s] {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            // Well past the 20 ms limit: the command thread has timed out and now waits for
+            // this lock to withdraw its wait.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            s.completeNavigation(true, "app://auth/done?code=late", std::string());
+        });
+    };
+    testsupport::runWithin(
+        [&] {
+            handleNavigate(state, gui.calls(), 9,
+                           QJsonDocument::fromJson(
+                               R"({"redirect_uri":"app://auth/done","timeout_ms":20})")
+                               .object());
+        },
+        std::chrono::seconds(10), "a navigate completed after its deadline");
+    gui.joinWindowThreads();
+    EXPECT_EQ(out.contents(),
+              R"({"id":9,"jsonrpc":"2.0","result":{"redirect_url":"app://auth/done?code=late","status":"ok"}}
+)");
+    EXPECT_EQ(state.activeWait, nullptr);
 }
 
 // Thousands of sign-ins, each raced by its deadline, a redirect, a provider error and a window
