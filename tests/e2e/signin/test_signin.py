@@ -14,6 +14,7 @@ import json
 import os
 import re
 import sys
+import tempfile
 import time
 import unittest
 
@@ -71,9 +72,25 @@ class SignInTest(unittest.TestCase):
         self.display = self.enterContext(xwindow.Display(self.xserver.display))
 
     def start_helper(self, devtools_port=None):
-        helper = helperproc.Helper(env=helperproc.base_env(display=self.xserver.display),
-                                   devtools_port=devtools_port)
+        env = helperproc.base_env(display=self.xserver.display)
+        # Every place the helper or its engine could write to lies in folders of this test's
+        # own, so that assert_clean can read them all back.
+        self.private_dirs = [env["XDG_RUNTIME_DIR"],
+                             self.enterContext(tempfile.TemporaryDirectory())]
+        home = self.private_dirs[1]
+        env.update(HOME=home, TMPDIR=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
+                   XDG_CACHE_HOME=os.path.join(home, "cache"),
+                   XDG_DATA_HOME=os.path.join(home, "data"))
+        helper = helperproc.Helper(env=env, devtools_port=devtools_port)
         return self.enterContext(helper)
+
+    def files_written(self):
+        for folder in self.private_dirs:
+            for parent, _, names in os.walk(folder):
+                for name in names:
+                    path = os.path.join(parent, name)
+                    if os.path.isfile(path) and not os.path.islink(path):
+                        yield path
 
     def navigate(self, helper, request_id, url, title, redirect_uri=None, **extra):
         helper.send(request(request_id, "navigate", url=url, title=title,
@@ -89,9 +106,17 @@ class SignInTest(unittest.TestCase):
                          "the redirect URI was fetched")
         for text in helper.stdout_lines:
             self.assertRegex(text, LOADED)
+        helper.send(request(99, "exit"))
+        self.assertEqual(helper.wait(), 0)
         output = "\n".join(helper.stdout_lines) + "\n" + helper.stderr_text()
         for code in self.provider.codes:
             self.assertNotIn(code, output, "an authorisation code leaked")
+        # Nor in any file the helper or its engine left behind.
+        for path in self.files_written():
+            with open(path, "rb") as f:
+                contents = f.read()
+            for code in self.provider.codes:
+                self.assertNotIn(code.encode(), contents, "an authorisation code in " + path)
 
     # -----------------------------------------------------------------------------------------
 
