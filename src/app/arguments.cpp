@@ -24,7 +24,7 @@ ChannelArguments scanChannelArguments(int argc, const char *const *argv)
 
 std::string usageLine(int argc, const char *const *argv)
 {
-    const std::string program =
-        argc >= 1 && argv[0] != nullptr ? std::string(argv[0]) : std::string("corvane-tavisk");
+    const std::string program
+        = argc >= 1 && argv[0] != nullptr ? std::string(argv[0]) : std::string("corvane-tavisk");
     return "usage: " + program + " --cmdInFd=<handle> --cmdOutFd=<handle>";
 }

@@ -31,8 +31,7 @@ void printLine(const std::string &text)
     std::fflush(stderr);
 }
 
-template <typename Functor>
-void postToGuiThread(Functor &&functor)
+template<typename Functor> void postToGuiThread(Functor &&functor)
 {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<Functor>(functor),
                               Qt::QueuedConnection);
@@ -45,12 +44,10 @@ GuiCalls queuedGuiCalls()
     calls.postOpenSignInWindow = [](HelperState *state, const SignInPage &page) {
         postToGuiThread([state, page] { openSignInWindow(state, page); });
     };
-    calls.postHideSignInWindow = [](HelperState *state) {
-        postToGuiThread([state] { hideSignInWindow(state); });
-    };
-    calls.postQuitApplication = [](HelperState *state) {
-        postToGuiThread([state] { quitApplication(state); });
-    };
+    calls.postHideSignInWindow
+        = [](HelperState *state) { postToGuiThread([state] { hideSignInWindow(state); }); };
+    calls.postQuitApplication
+        = [](HelperState *state) { postToGuiThread([state] { quitApplication(state); }); };
     return calls;
 }
 

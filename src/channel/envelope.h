@@ -7,9 +7,9 @@
 #include <string>
 
 struct RequestEnvelope {
-    std::int64_t id = 0;  // "id" truncated toward zero; 0 when absent, not a number or out of range
-    std::string method;   // "method" as UTF-8; empty when absent or not a string
-    QJsonObject params;   // "params"; empty when absent or not an object
+    std::int64_t id = 0; // "id" truncated toward zero; 0 when absent, not a number or out of range
+    std::string method;  // "method" as UTF-8; empty when absent or not a string
+    QJsonObject params;  // "params"; empty when absent or not an object
 };
 
 // False when the line is not a JSON object; such a line gets no reply.

@@ -46,16 +46,17 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
         return;
     }
 
-    gui.postOpenSignInWindow(
-        &state, SignInPage{QString::fromStdString(title),
-                           QUrl(QString::fromStdString(url), QUrl::TolerantMode), userAgent});
+    gui.postOpenSignInWindow(&state,
+                             SignInPage{QString::fromStdString(title),
+                                        QUrl(QString::fromStdString(url), QUrl::TolerantMode),
+                                        userAgent});
 
     {
         std::unique_lock<std::mutex> waitLock(wait.mutex);
         // The limit runs from the moment the window was asked for, on the monotonic clock, so
         // a change of the wall clock never ends a sign-in early.
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         wait.condition.wait_until(waitLock, deadline, [&wait] { return wait.done; });
     }
 

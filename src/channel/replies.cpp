@@ -13,8 +13,8 @@ void writeMessage(const QJsonObject &message)
     while (written < line.size()) {
         platform::DWORD count = 0;
         const qsizetype rest = line.size() - written;
-        const platform::DWORD ask =
-            rest > 0x7fffffff ? platform::DWORD{0x7fffffff} : static_cast<platform::DWORD>(rest);
+        const platform::DWORD ask
+            = rest > 0x7fffffff ? platform::DWORD{0x7fffffff} : static_cast<platform::DWORD>(rest);
         if (!platform::WriteFile(cmdOutHandle, line.constData() + written, ask, &count, nullptr))
             return;
         if (count == 0)

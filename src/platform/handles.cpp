@@ -36,7 +36,8 @@ bool parseDescriptor(const char *begin, const char *end, int &fd)
 // into EPIPE; a SIGPIPE raised by that write is then taken back before the mask is restored.
 // The usual case, SIGPIPE not blocked yet, costs two system calls: no SIGPIPE can be pending for
 // a thread that does not block it, so only an already blocked one needs the pending check.
-class SigpipeGuard {
+class SigpipeGuard
+{
 public:
     SigpipeGuard()
     {
@@ -64,8 +65,7 @@ public:
         if (m_wasPending)
             return;
         const timespec noWait{0, 0};
-        while (sigtimedwait(&m_pipe, nullptr, &noWait) == -1 && errno == EINTR) {
-        }
+        while (sigtimedwait(&m_pipe, nullptr, &noWait) == -1 && errno == EINTR) { }
     }
 
 private:
@@ -139,8 +139,7 @@ BOOL ReadFile(HANDLE handle, void *buffer, DWORD size, DWORD *bytesRead, void *o
     return 1;
 }
 
-BOOL WriteFile(HANDLE handle, const void *buffer, DWORD size, DWORD *bytesWritten,
-               void *overlapped)
+BOOL WriteFile(HANDLE handle, const void *buffer, DWORD size, DWORD *bytesWritten, void *overlapped)
 {
     if (bytesWritten != nullptr)
         *bytesWritten = 0;

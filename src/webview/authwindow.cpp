@@ -18,8 +18,7 @@ AuthWindow::AuthWindow(HelperState *state)
 {
     // Both signals come from the GUI thread, so the slots run inside the emission; the
     // navigation request is a reference that must be answered before the signal returns.
-    connect(page(), &QWebEnginePage::navigationRequested, this,
-            &AuthWindow::onNavigationRequested);
+    connect(page(), &QWebEnginePage::navigationRequested, this, &AuthWindow::onNavigationRequested);
     connect(this, &QWebEngineView::loadFinished, this, &AuthWindow::onLoadFinished);
 }
 
@@ -35,8 +34,8 @@ void AuthWindow::onNavigationRequested(QWebEngineNavigationRequest &request)
 
 void AuthWindow::onLoadFinished(bool ok)
 {
-    const std::string line = "[tavisk] loaded " + url().toString().toStdString()
-        + (ok ? "" : " (failed)") + "\n";
+    const std::string line
+        = "[tavisk] loaded " + url().toString().toStdString() + (ok ? "" : " (failed)") + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
     // A reader that went away must not silence every later line for good.
@@ -63,8 +62,8 @@ void openSignInWindow(HelperState *state, const SignInPage &page)
     window->raise();
     window->activateWindow();
     // Set on every sign-in, so that one request's user agent never carries over to the next.
-    const std::string &userAgent =
-        page.userAgent.empty() ? state->defaultUserAgent : page.userAgent;
+    const std::string &userAgent
+        = page.userAgent.empty() ? state->defaultUserAgent : page.userAgent;
     QWebEngineProfile::defaultProfile()->setHttpUserAgent(QString::fromStdString(userAgent));
     window->setUrl(page.url);
 }

@@ -8,8 +8,7 @@
 BrokerSchemeHandler::BrokerSchemeHandler(HelperState *state)
     : QWebEngineUrlSchemeHandler(nullptr)
     , state(state)
-{
-}
+{ }
 
 BrokerSchemeHandler::~BrokerSchemeHandler() = default;
 

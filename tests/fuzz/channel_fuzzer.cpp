@@ -267,8 +267,9 @@ void checkReply(const QJsonObject &reply, const ExpectedReply &expected, Window 
                   "a completed sign-in was not answered with ok and its redirect URL");
         } else {
             check(hasError
-                      && reply.value(QStringLiteral("error")).toObject().value(
-                             QStringLiteral("message"))
+                      && reply.value(QStringLiteral("error"))
+                              .toObject()
+                              .value(QStringLiteral("message"))
                           == QJsonValue(outcome.text),
                   "a failed sign-in was not answered with its failure text");
         }
@@ -309,14 +310,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const std::string output = readAll(outFd);
     check(output.empty() || output.back() == '\n', "the last reply line is unterminated");
-    const std::vector<ExpectedReply> expected =
-        expectedReplies(std::string(reinterpret_cast<const char *>(data), size));
+    const std::vector<ExpectedReply> expected
+        = expectedReplies(std::string(reinterpret_cast<const char *>(data), size));
     std::size_t replies = 0;
     for (std::size_t start = 0, end; start < output.size(); start = end + 1) {
         end = output.find('\n', start);
         check(replies < expected.size(), "a reply without a request that calls for one");
-        checkReply(parseReplyLine(output.substr(start, end - start)), expected[replies],
-                   window);
+        checkReply(parseReplyLine(output.substr(start, end - start)), expected[replies], window);
         ++replies;
     }
     check(replies == expected.size(), "a request that calls for a reply got none");

@@ -49,7 +49,8 @@ void checkSplit(const std::string &text, char delimiter)
     const bool dropsLast = !text.empty() && text.back() == delimiter;
     const std::string expected = dropsLast ? text.substr(0, text.size() - 1) : text;
     check(joined == expected, "the pieces do not put the text back together");
-    const auto delimiters = static_cast<std::size_t>(std::count(text.begin(), text.end(), delimiter));
+    const auto delimiters
+        = static_cast<std::size_t>(std::count(text.begin(), text.end(), delimiter));
     check(pieces.size() == delimiters + 1 - (dropsLast ? 1 : 0),
           "the splitter gave a wrong number of pieces");
 }
@@ -75,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const std::string input(reinterpret_cast<const char *>(data), size);
     const std::size_t nul = input.find('\0');
-    const std::string redirectUri =
-        nul == std::string::npos ? std::string("app://auth/done") : input.substr(0, nul);
+    const std::string redirectUri
+        = nul == std::string::npos ? std::string("app://auth/done") : input.substr(0, nul);
     const std::string url = nul == std::string::npos ? input : input.substr(nul + 1);
 
     HelperState state;

@@ -15,7 +15,9 @@ struct ArgumentsCase {
     const char *out;
 };
 
-class ScanChannelArguments : public testing::TestWithParam<ArgumentsCase> {};
+class ScanChannelArguments : public testing::TestWithParam<ArgumentsCase>
+{
+};
 
 TEST_P(ScanChannelArguments, FindsTheWholeArgumentsByTheirPrefix)
 {
@@ -35,8 +37,10 @@ const ArgumentsCase kArgumentsCases[] = {
     {"OutBeforeIn", {"p", "--cmdOutFd=4", "--cmdInFd=3"}, "--cmdInFd=3", "--cmdOutFd=4"},
     {"OnlyIn", {"p", "--cmdInFd=3"}, "--cmdInFd=3", ""},
     {"OnlyOut", {"p", "--cmdOutFd=4"}, "", "--cmdOutFd=4"},
-    {"LastOccurrenceWins", {"p", "--cmdInFd=3", "--cmdOutFd=4", "--cmdInFd=5", "--cmdOutFd=6"},
-     "--cmdInFd=5", "--cmdOutFd=6"},
+    {"LastOccurrenceWins",
+     {"p", "--cmdInFd=3", "--cmdOutFd=4", "--cmdInFd=5", "--cmdOutFd=6"},
+     "--cmdInFd=5",
+     "--cmdOutFd=6"},
     {"PrefixAloneCountsAsFound", {"p", "--cmdInFd=", "--cmdOutFd="}, "--cmdInFd=", "--cmdOutFd="},
     {"LaterPrefixAloneReplaces", {"p", "--cmdInFd=3", "--cmdInFd="}, "--cmdInFd=", ""},
     {"PrefixNotAtPositionZero", {"p", "x--cmdInFd=3", " --cmdOutFd=4"}, "", ""},
@@ -46,9 +50,12 @@ const ArgumentsCase kArgumentsCases[] = {
     {"ArgumentZeroIsNotScanned", {"--cmdInFd=3", "--cmdOutFd=4"}, "", "--cmdOutFd=4"},
     {"OtherArgumentsIgnored",
      {"p", "-platform", "offscreen", "--cmdInFd=3", "--no-sandbox", "--cmdOutFd=4", "x"},
-     "--cmdInFd=3", "--cmdOutFd=4"},
-    {"TextAfterThePrefixKeptWhole", {"p", "--cmdInFd=3 4", "--cmdOutFd=--cmdInFd=9"},
-     "--cmdInFd=3 4", "--cmdOutFd=--cmdInFd=9"},
+     "--cmdInFd=3",
+     "--cmdOutFd=4"},
+    {"TextAfterThePrefixKeptWhole",
+     {"p", "--cmdInFd=3 4", "--cmdOutFd=--cmdInFd=9"},
+     "--cmdInFd=3 4",
+     "--cmdOutFd=--cmdInFd=9"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, ScanChannelArguments, testing::ValuesIn(kArgumentsCases),
@@ -59,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ScanChannelArguments, testing::ValuesIn(kArgumen
 TEST(UsageLine, NamesTheProgramFromArgumentZero)
 {
     const char *argv[] = {"/usr/libexec/helper", "--cmdInFd=3", nullptr};
-    EXPECT_EQ(usageLine(2, argv), "usage: /usr/libexec/helper --cmdInFd=<handle> --cmdOutFd=<handle>");
+    EXPECT_EQ(usageLine(2, argv),
+              "usage: /usr/libexec/helper --cmdInFd=<handle> --cmdOutFd=<handle>");
 }
 
 TEST(UsageLine, ArgcZeroNamesTheProgramCorvaneTavisk)

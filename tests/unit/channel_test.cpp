@@ -107,7 +107,9 @@ struct IdCase {
     std::int64_t id;
 };
 
-class EnvelopeId : public testing::TestWithParam<IdCase> {};
+class EnvelopeId : public testing::TestWithParam<IdCase>
+{
+};
 
 TEST_P(EnvelopeId, IsTheNumberTruncatedTowardZero)
 {
@@ -196,10 +198,10 @@ TEST(Envelope, OnlyAJsonObjectIsARequest)
 
 TEST(Envelope, StringMemberIsEmptyForEveryOtherType)
 {
-    const QJsonObject object =
-        QJsonDocument::fromJson(R"({"s":"text","u":"\u00fc","e":"","n":1,"z":null,"b":false,
+    const QJsonObject object
+        = QJsonDocument::fromJson(R"({"s":"text","u":"\u00fc","e":"","n":1,"z":null,"b":false,
                                     "a":["x"],"o":{"x":"y"}})")
-            .object();
+              .object();
     ASSERT_FALSE(object.isEmpty());
     struct Case {
         const char *key;
@@ -236,9 +238,10 @@ TEST(Replies, ResultReplyBytes)
     QJsonObject result;
     result.insert(QStringLiteral("status"), QStringLiteral("ok"));
     result.insert(QStringLiteral("redirect_url"), QStringLiteral("app://auth/done?code=\"1\""));
-    EXPECT_EQ(written([&result] { replyResult(-3, result); }),
-              R"({"id":-3,"jsonrpc":"2.0","result":{"redirect_url":"app://auth/done?code=\"1\"","status":"ok"}})"
-              "\n");
+    EXPECT_EQ(
+        written([&result] { replyResult(-3, result); }),
+        R"({"id":-3,"jsonrpc":"2.0","result":{"redirect_url":"app://auth/done?code=\"1\"","status":"ok"}})"
+        "\n");
 }
 
 TEST(Replies, MessageTextIsUtf8)
@@ -264,9 +267,9 @@ TEST(Replies, AWriteThatFailsIsDroppedAndTheNextMessageIsWhole)
 // ---------------------------------------------------------------------------------------------
 // Whole sessions of the command loop
 
-constexpr char kHello1[] =
-    R"({"id":1,"jsonrpc":"2.0","result":{"helper":"corvane-tavisk/1.0","protocol_version":1}})"
-    "\n";
+constexpr char kHello1[]
+    = R"({"id":1,"jsonrpc":"2.0","result":{"helper":"corvane-tavisk/1.0","protocol_version":1}})"
+      "\n";
 
 TEST(CommandLoop, AnswersHello)
 {
@@ -316,8 +319,9 @@ TEST(CommandLoop, AnswersOnlyTheFiveMethodsAndDropsEverythingElseSilently)
                               "\r\n"
                               "{\"id\":12,\"method\":\"hello\"}\n"
                               "{\"id\":13,\"method\":\"hello\"}";
-    EXPECT_EQ(runSession(input, state, gui),
-              R"({"id":10,"jsonrpc":"2.0","result":{"helper":"corvane-tavisk/1.0","protocol_version":1}}
+    EXPECT_EQ(
+        runSession(input, state, gui),
+        R"({"id":10,"jsonrpc":"2.0","result":{"helper":"corvane-tavisk/1.0","protocol_version":1}}
 {"id":42,"jsonrpc":"2.0","result":{"helper":"corvane-tavisk/1.0","protocol_version":1}}
 {"id":-7,"jsonrpc":"2.0","result":null}
 {"id":0,"jsonrpc":"2.0","result":{"helper":"corvane-tavisk/1.0","protocol_version":1}}
@@ -334,8 +338,10 @@ TEST(CommandLoop, ARequestSplitOverManyReadsIsAnsweredOnceWhole)
     HelperState state;
     FakeGui gui;
     const std::string padding(3 * 4096 + 17, 'p');
-    const std::string input = R"({"id":1,"params":{"pad":")" + padding + R"("},"method":"hello"})"
-                              "\n" + R"({"id":1,"method":"hello"})" + "\n";
+    const std::string input = R"({"id":1,"params":{"pad":")" + padding
+        + R"("},"method":"hello"})"
+          "\n"
+        + R"({"id":1,"method":"hello"})" + "\n";
     EXPECT_EQ(runSession(input, state, gui), std::string(kHello1) + kHello1);
 }
 

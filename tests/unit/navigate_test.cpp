@@ -52,10 +52,11 @@ TEST(NavigateSession, AWaitCompletedBeforeTheWaitStartsEndsAtOnce)
     HelperState state;
     FakeGui gui;
     gui.onOpen = testsupport::offerRedirectAtOnce(gui, "APP://Auth/DONE?code=1");
-    EXPECT_EQ(runSession(R"({"id":6,"method":"navigate","params":{"redirect_uri":"app://auth/done"}}
+    EXPECT_EQ(
+        runSession(R"({"id":6,"method":"navigate","params":{"redirect_uri":"app://auth/done"}}
 )",
-                         state, gui),
-              R"({"id":6,"jsonrpc":"2.0","result":{"redirect_url":"APP://Auth/DONE?code=1","status":"ok"}}
+                   state, gui),
+        R"({"id":6,"jsonrpc":"2.0","result":{"redirect_url":"APP://Auth/DONE?code=1","status":"ok"}}
 )");
     EXPECT_EQ(gui.events(), kOpenHideQuit);
 }
@@ -123,12 +124,13 @@ TEST(NavigateSession, ACancelLineAfterNavigateWaitsForTheReplyAndChangesNothing)
     HelperState state;
     FakeGui gui;
     gui.onOpen = testsupport::offerRedirectLater(gui, "app://auth/done?code=7");
-    EXPECT_EQ(runSession(R"({"id":1,"method":"navigate","params":{"redirect_uri":"app://auth/done"}}
+    EXPECT_EQ(
+        runSession(R"({"id":1,"method":"navigate","params":{"redirect_uri":"app://auth/done"}}
 {"id":2,"method":"cancel"}
 {"id":3,"method":"shutdown"}
 )",
-                         state, gui),
-              R"({"id":1,"jsonrpc":"2.0","result":{"redirect_url":"app://auth/done?code=7","status":"ok"}}
+                   state, gui),
+        R"({"id":1,"jsonrpc":"2.0","result":{"redirect_url":"app://auth/done?code=7","status":"ok"}}
 {"id":3,"jsonrpc":"2.0","result":null}
 )");
     EXPECT_EQ(gui.events(), kOpenHideQuit);
@@ -171,8 +173,11 @@ TEST(NavigateSession, TheWindowIsAskedForTitleUrlAndUserAgent)
     const std::vector<SignInPage> pages = gui.pages();
     ASSERT_EQ(pages.size(), 3u);
 
-    EXPECT_EQ(pages[0].title, QString::fromUtf8("Anmelden \xc3\xbc" "ber \xe2\x98\x83"));
-    EXPECT_EQ(pages[0].url, QUrl(QStringLiteral("https://idp.example/a b?x=%zz"), QUrl::TolerantMode));
+    EXPECT_EQ(pages[0].title,
+              QString::fromUtf8("Anmelden \xc3\xbc"
+                                "ber \xe2\x98\x83"));
+    EXPECT_EQ(pages[0].url,
+              QUrl(QStringLiteral("https://idp.example/a b?x=%zz"), QUrl::TolerantMode));
     EXPECT_TRUE(pages[0].url.isValid()) << "tolerant parsing keeps a URL with a space";
     EXPECT_EQ(pages[0].url.host(), QStringLiteral("idp.example"));
     EXPECT_EQ(pages[0].userAgent, "TestAgent/2.0");
@@ -194,7 +199,9 @@ struct TimeoutCase {
     std::uint32_t milliseconds;
 };
 
-class NavigateTimeout : public testing::TestWithParam<TimeoutCase> {};
+class NavigateTimeout : public testing::TestWithParam<TimeoutCase>
+{
+};
 
 TEST_P(NavigateTimeout, IsTheTruncatedNumberKeptToItsLow32Bits)
 {
@@ -227,7 +234,10 @@ INSTANTIATE_TEST_SUITE_P(Table, NavigateTimeout, testing::ValuesIn(kTimeoutCases
 // ---------------------------------------------------------------------------------------------
 // A navigate that finds a sign-in in flight
 
-QJsonObject paramsOf(const char *json) { return QJsonDocument::fromJson(json).object(); }
+QJsonObject paramsOf(const char *json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
 
 TEST(NavigateAlreadyInProgress, IsRefusedWithoutTouchingTheSignInInFlight)
 {
@@ -242,8 +252,9 @@ TEST(NavigateAlreadyInProgress, IsRefusedWithoutTouchingTheSignInInFlight)
     handleNavigate(state, gui.calls(), 12,
                    paramsOf(R"({"redirect_uri":"app://second/done","timeout_ms":1})"));
 
-    EXPECT_EQ(out.contents(),
-              R"({"error":{"code":1,"message":"navigate_already_in_progress"},"id":12,"jsonrpc":"2.0"}
+    EXPECT_EQ(
+        out.contents(),
+        R"({"error":{"code":1,"message":"navigate_already_in_progress"},"id":12,"jsonrpc":"2.0"}
 )");
     EXPECT_EQ(state.activeWait, &inFlight);
     EXPECT_EQ(state.redirectUri, "app://first/done");
@@ -262,8 +273,7 @@ TEST(NavigateAlreadyInProgress, TheRefusalIsWrittenWithoutHoldingTheSharedLock)
     testsupport::Pipe out;
     std::string filler(65536, 'f');
     ASSERT_EQ(::fcntl(out.writeFd, F_SETFL, O_NONBLOCK), 0);
-    while (::write(out.writeFd, filler.data(), filler.size()) > 0) {
-    }
+    while (::write(out.writeFd, filler.data(), filler.size()) > 0) { }
     ASSERT_EQ(::fcntl(out.writeFd, F_SETFL, 0), 0);
     testsupport::ChannelScope channels(-1, out.writeFd);
 
@@ -274,8 +284,8 @@ TEST(NavigateAlreadyInProgress, TheRefusalIsWrittenWithoutHoldingTheSharedLock)
     });
     while (commandTid == 0)
         std::this_thread::yield();
-    const bool blocked =
-        testsupport::waitUntilInSyscall(commandTid, SYS_write, std::chrono::seconds(5));
+    const bool blocked
+        = testsupport::waitUntilInSyscall(commandTid, SYS_write, std::chrono::seconds(5));
     bool lockFree = false;
     if (blocked) {
         lockFree = state.mutex.try_lock();
@@ -294,8 +304,9 @@ TEST(NavigateAlreadyInProgress, TheRefusalIsWrittenWithoutHoldingTheSharedLock)
     command.join();
     ASSERT_TRUE(blocked) << "the reply never blocked in write()";
     EXPECT_TRUE(lockFree) << "HelperState::mutex was held while writing the reply";
-    EXPECT_EQ(drained.substr(drained.find('{')),
-              R"({"error":{"code":1,"message":"navigate_already_in_progress"},"id":13,"jsonrpc":"2.0"}
+    EXPECT_EQ(
+        drained.substr(drained.find('{')),
+        R"({"error":{"code":1,"message":"navigate_already_in_progress"},"id":13,"jsonrpc":"2.0"}
 )");
 }
 

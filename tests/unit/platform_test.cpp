@@ -24,13 +24,16 @@ using testsupport::Pipe;
 
 namespace {
 
-bool importFailed(HANDLE handle) { return handle == nullptr || handle == INVALID_HANDLE_VALUE; }
+bool importFailed(HANDLE handle)
+{
+    return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+}
 
 // Replaces every "{fd}" with `fd` and every "{closed}" with `closed`.
 std::string substitute(std::string text, int fd, int closed)
 {
-    for (const auto &[marker, value] :
-         {std::pair<std::string, int>{"{fd}", fd}, std::pair<std::string, int>{"{closed}", closed}}) {
+    for (const auto &[marker, value] : {std::pair<std::string, int>{"{fd}", fd},
+                                        std::pair<std::string, int>{"{closed}", closed}}) {
         for (std::size_t at; (at = text.find(marker)) != std::string::npos;)
             text.replace(at, marker.size(), std::to_string(value));
     }
@@ -47,7 +50,9 @@ struct ImportCase {
     bool imported;
 };
 
-class ImportHandle : public testing::TestWithParam<ImportCase> {};
+class ImportHandle : public testing::TestWithParam<ImportCase>
+{
+};
 
 TEST_P(ImportHandle, AcceptsOnlyAWholeDecimalOpenDescriptor)
 {
@@ -116,8 +121,10 @@ TEST(ImportHandleCloseOnExec, ImportMarksTheDescriptorCloseOnExec)
 TEST(WriteFile, ToAPipeWithoutReaderFailsAndLeavesNoSigpipe)
 {
     // At its default disposition SIGPIPE would kill the process: the write must fail instead.
-    struct sigaction previous {};
-    struct sigaction byDefault {};
+    struct sigaction previous {
+    };
+    struct sigaction byDefault {
+    };
     byDefault.sa_handler = SIG_DFL;
     sigemptyset(&byDefault.sa_mask);
     ASSERT_EQ(::sigaction(SIGPIPE, &byDefault, &previous), 0);
@@ -129,8 +136,7 @@ TEST(WriteFile, ToAPipeWithoutReaderFailsAndLeavesNoSigpipe)
     Pipe pipe;
     pipe.closeRead();
     DWORD written = 12345;
-    const BOOL ok =
-        WriteFile(handleFromDescriptor(pipe.writeFd), "hello\n", 6, &written, nullptr);
+    const BOOL ok = WriteFile(handleFromDescriptor(pipe.writeFd), "hello\n", 6, &written, nullptr);
     EXPECT_EQ(ok, 0);
     EXPECT_EQ(written, 0u);
 
@@ -158,13 +164,18 @@ TEST(WriteFile, ReportsTheBytesWritten)
 
 std::atomic<int> g_interruptions{0};
 
-void countInterruption(int) { g_interruptions.fetch_add(1); }
+void countInterruption(int)
+{
+    g_interruptions.fetch_add(1);
+}
 
 TEST(ReadFile, RetriesAReadThatASignalInterrupted)
 {
     // Without SA_RESTART a signal makes read() fail with EINTR; that is not the end of input.
-    struct sigaction previous {};
-    struct sigaction interrupting {};
+    struct sigaction previous {
+    };
+    struct sigaction interrupting {
+    };
     interrupting.sa_handler = countInterruption;
     sigemptyset(&interrupting.sa_mask);
     interrupting.sa_flags = 0;
@@ -227,7 +238,7 @@ TEST(ReadFile, EndOfInputIsSuccessWithZeroBytes)
 struct DecodeCase {
     const char *name;
     std::string text;
-    std::size_t length; // bytes of `text` handed over
+    std::size_t length;  // bytes of `text` handed over
     std::string decoded; // up to the first NUL of the result
 };
 
@@ -237,7 +248,9 @@ DecodeCase decodeCase(const char *name, std::string text, std::string decoded)
     return {name, std::move(text), length, std::move(decoded)};
 }
 
-class UrlDecode : public testing::TestWithParam<DecodeCase> {};
+class UrlDecode : public testing::TestWithParam<DecodeCase>
+{
+};
 
 TEST_P(UrlDecode, DecodesWellFormedEscapesOnly)
 {
@@ -293,7 +306,9 @@ struct CompareCase {
     bool equal;
 };
 
-class Strnicmp : public testing::TestWithParam<CompareCase> {};
+class Strnicmp : public testing::TestWithParam<CompareCase>
+{
+};
 
 TEST_P(Strnicmp, FoldsAsciiLettersWithinTheCount)
 {

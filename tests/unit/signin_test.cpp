@@ -37,7 +37,9 @@ struct SplitCase {
     std::vector<std::string> pieces;
 };
 
-class SplitByPattern : public testing::TestWithParam<SplitCase> {};
+class SplitByPattern : public testing::TestWithParam<SplitCase>
+{
+};
 
 TEST_P(SplitByPattern, CutsAtEveryMatchAndDropsOnlyAnEmptyLastPiece)
 {
@@ -78,7 +80,9 @@ struct RedirectCase {
     const char *message; // for Error
 };
 
-class TryCompleteRedirect : public testing::TestWithParam<RedirectCase> {};
+class TryCompleteRedirect : public testing::TestWithParam<RedirectCase>
+{
+};
 
 TEST_P(TryCompleteRedirect, CompletesTheWaitInFlightOnAMatch)
 {
@@ -123,8 +127,8 @@ const RedirectCase kRedirectCases[] = {
     {"EncodedSlash", "app://auth%2Fdone?code=1", Outcome::Success, ""},
     {"EncodedQuestionMark", "app%3A%2F%2Fauth%2Fdone%3Ferror%3Dx", Outcome::Success, ""},
     {"NulEndsTheDecodedCopy", "app://auth%00/done", Outcome::NoMatch, ""},
-    {"ErrorAndSubcode", "app://auth/done?error=access_denied&error_subcode=cancel",
-     Outcome::Error, "access_denied: cancel"},
+    {"ErrorAndSubcode", "app://auth/done?error=access_denied&error_subcode=cancel", Outcome::Error,
+     "access_denied: cancel"},
     {"SubcodeBeforeError", "app://auth/done?error_subcode=cancel&error=access_denied",
      Outcome::Error, "access_denied: cancel"},
     {"ErrorOnly", "app://auth/done?error=access_denied", Outcome::Error, "access_denied"},
@@ -281,9 +285,9 @@ TEST(TimedWait, WakeUpsWithoutACompletionDoNotEndTheWaitEarly)
     const auto start = std::chrono::steady_clock::now();
     testsupport::runWithin(
         [&] {
-            handleNavigate(state, gui.calls(), 4,
-                           QJsonDocument::fromJson(R"({"redirect_uri":"x","timeout_ms":100})")
-                               .object());
+            handleNavigate(
+                state, gui.calls(), 4,
+                QJsonDocument::fromJson(R"({"redirect_uri":"x","timeout_ms":100})").object());
         },
         std::chrono::seconds(10), "a navigate woken without a completion");
     const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -309,8 +313,8 @@ TEST(TimedWait, ACompletionRacingTheDeadlineGivesExactlyOneReply)
             gui.recordRedirectResult(tryCompleteRedirect(s, "app://auth/done?code=1"));
         });
     };
-    const QJsonObject params =
-        QJsonDocument::fromJson(R"({"redirect_uri":"app://auth/done","timeout_ms":1})").object();
+    const QJsonObject params
+        = QJsonDocument::fromJson(R"({"redirect_uri":"app://auth/done","timeout_ms":1})").object();
 
     constexpr int kRounds = 300;
     int timeouts = 0;
@@ -352,15 +356,16 @@ TEST(TimedWait, ACompletionAfterTheDeadlineButBeforeTheWithdrawalIsAnswered)
     };
     testsupport::runWithin(
         [&] {
-            handleNavigate(state, gui.calls(), 9,
-                           QJsonDocument::fromJson(
-                               R"({"redirect_uri":"app://auth/done","timeout_ms":20})")
-                               .object());
+            handleNavigate(
+                state, gui.calls(), 9,
+                QJsonDocument::fromJson(R"({"redirect_uri":"app://auth/done","timeout_ms":20})")
+                    .object());
         },
         std::chrono::seconds(10), "a navigate completed after its deadline");
     gui.joinWindowThreads();
-    EXPECT_EQ(out.contents(),
-              R"({"id":9,"jsonrpc":"2.0","result":{"redirect_url":"app://auth/done?code=late","status":"ok"}}
+    EXPECT_EQ(
+        out.contents(),
+        R"({"id":9,"jsonrpc":"2.0","result":{"redirect_url":"app://auth/done?code=late","status":"ok"}}
 )");
     EXPECT_EQ(state.activeWait, nullptr);
 }
@@ -394,12 +399,10 @@ TEST(TimedWait, StressManyCompletersAgainstTheDeadline)
         });
     };
     std::vector<std::thread> completers;
-    completers.push_back(completer(1, [&state] {
-        return tryCompleteRedirect(state, "app://auth/done?code=1");
-    }));
-    completers.push_back(completer(2, [&state] {
-        return tryCompleteRedirect(state, "app://auth/done?error=denied");
-    }));
+    completers.push_back(
+        completer(1, [&state] { return tryCompleteRedirect(state, "app://auth/done?code=1"); }));
+    completers.push_back(completer(
+        2, [&state] { return tryCompleteRedirect(state, "app://auth/done?error=denied"); }));
     completers.push_back(completer(3, [&state] {
         std::lock_guard<std::mutex> lock(state.mutex);
         const bool inFlight = state.activeWait != nullptr;
@@ -407,8 +410,8 @@ TEST(TimedWait, StressManyCompletersAgainstTheDeadline)
         return inFlight;
     }));
 
-    const QJsonObject params =
-        QJsonDocument::fromJson(R"({"redirect_uri":"app://auth/done","timeout_ms":1})").object();
+    const QJsonObject params
+        = QJsonDocument::fromJson(R"({"redirect_uri":"app://auth/done","timeout_ms":1})").object();
     constexpr int kRequests = 2000;
     testsupport::runWithin(
         [&] {

@@ -46,9 +46,15 @@ Pipe::~Pipe()
     closeWrite();
 }
 
-void Pipe::closeRead() { closeOnce(readFd); }
+void Pipe::closeRead()
+{
+    closeOnce(readFd);
+}
 
-void Pipe::closeWrite() { closeOnce(writeFd); }
+void Pipe::closeWrite()
+{
+    closeOnce(writeFd);
+}
 
 bool Pipe::writeAll(const std::string &bytes) const
 {
@@ -72,15 +78,17 @@ MemoryFile::MemoryFile(const std::string &contents)
         std::abort();
     }
     if (!contents.empty()
-        && ::write(fd, contents.data(), contents.size())
-               != static_cast<ssize_t>(contents.size())) {
+        && ::write(fd, contents.data(), contents.size()) != static_cast<ssize_t>(contents.size())) {
         std::perror("write");
         std::abort();
     }
     ::lseek(fd, 0, SEEK_SET);
 }
 
-MemoryFile::~MemoryFile() { closeOnce(fd); }
+MemoryFile::~MemoryFile()
+{
+    closeOnce(fd);
+}
 
 std::string MemoryFile::contents() const
 {
@@ -110,8 +118,7 @@ ChannelScope::~ChannelScope()
     cmdOutHandle = nullptr;
 }
 
-void runWithin(const std::function<void()> &body, std::chrono::milliseconds limit,
-               const char *what)
+void runWithin(const std::function<void()> &body, std::chrono::milliseconds limit, const char *what)
 {
     std::promise<void> finished;
     std::future<void> done = finished.get_future();
@@ -130,8 +137,8 @@ void runWithin(const std::function<void()> &body, std::chrono::milliseconds limi
 
 bool waitUntilInSyscall(pid_t tid, long number, std::chrono::milliseconds limit)
 {
-    const std::string path =
-        "/proc/self/task/" + std::to_string(static_cast<long>(tid)) + "/syscall";
+    const std::string path
+        = "/proc/self/task/" + std::to_string(static_cast<long>(tid)) + "/syscall";
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         std::ifstream file(path);
@@ -158,7 +165,10 @@ FakeGui::FakeGui()
     m_calls.postQuitApplication = [this](HelperState *) { record("quit"); };
 }
 
-FakeGui::~FakeGui() { joinWindowThreads(); }
+FakeGui::~FakeGui()
+{
+    joinWindowThreads();
+}
 
 void FakeGui::startWindowThread(std::function<void()> body)
 {
@@ -208,7 +218,7 @@ void FakeGui::record(const char *event)
 }
 
 std::function<void(HelperState &, const SignInPage &)> offerRedirectLater(FakeGui &gui,
-                                                                         std::string url)
+                                                                          std::string url)
 {
     return [&gui, url](HelperState &state, const SignInPage &) {
         gui.startWindowThread([&gui, &state, url] {
@@ -219,7 +229,7 @@ std::function<void(HelperState &, const SignInPage &)> offerRedirectLater(FakeGu
 }
 
 std::function<void(HelperState &, const SignInPage &)> offerRedirectAtOnce(FakeGui &gui,
-                                                                          std::string url)
+                                                                           std::string url)
 {
     return [&gui, url](HelperState &state, const SignInPage &) {
         gui.recordRedirectResult(tryCompleteRedirect(state, url));

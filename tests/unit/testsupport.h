@@ -48,7 +48,8 @@ struct MemoryFile {
 };
 
 // Points cmdInHandle and cmdOutHandle at two descriptors for one test and clears them after.
-class ChannelScope {
+class ChannelScope
+{
 public:
     ChannelScope(int inFd, int outFd);
     ~ChannelScope();
@@ -69,7 +70,8 @@ bool waitUntilInSyscall(pid_t tid, long number, std::chrono::milliseconds limit)
 // The GUI thread as the command thread sees it: every posted call is recorded, and an open
 // request plays the sign-in window through `onOpen` (which may complete the wait at once, or
 // start a window thread with startWindowThread to complete it a moment later).
-class FakeGui {
+class FakeGui
+{
 public:
     FakeGui();
     ~FakeGui();
@@ -108,10 +110,10 @@ private:
 // Window behaviours for FakeGui::onOpen.
 // The window is sent to `url` a short moment after it opened, on a window thread.
 std::function<void(HelperState &, const SignInPage &)> offerRedirectLater(FakeGui &gui,
-                                                                         std::string url);
+                                                                          std::string url);
 // The window is sent to `url` while the open request is being posted, before the wait starts.
 std::function<void(HelperState &, const SignInPage &)> offerRedirectAtOnce(FakeGui &gui,
-                                                                          std::string url);
+                                                                           std::string url);
 // The user closes the window a short moment after it opened.
 std::function<void(HelperState &, const SignInPage &)> closeLater(FakeGui &gui);
 

@@ -5,18 +5,18 @@
 #include <string>
 
 struct ClientOptions {
-    std::string helper; // --helper; empty: beside the client, then on PATH
-    std::string url; // --url, required
+    std::string helper;      // --helper; empty: beside the client, then on PATH
+    std::string url;         // --url, required
     std::string redirectUri; // --redirect-uri, required
     std::string title = "Sign in";
-    std::string userAgent; // --user-agent; empty: the helper's own user agent
+    std::string userAgent;     // --user-agent; empty: the helper's own user agent
     bool timeoutGiven = false; // --timeout-ms given: sent as "timeout_ms", else left out
     std::uint32_t timeoutMs = 0;
 };
 
 enum class CommandLine {
-    Run, // options holds a complete request
-    Help, // --help or -h
+    Run,     // options holds a complete request
+    Help,    // --help or -h
     Version, // --version
     Invalid, // problem says what is wrong
 };

@@ -73,7 +73,7 @@ std::string defaultHelperPath(const char *argv0, std::string &searched)
         : (self.empty() ? std::string() : findOnPath(self));
 
     if (!invoked.empty()) {
-        std::string directories[2] = { directoryOf(invoked), std::string() };
+        std::string directories[2] = {directoryOf(invoked), std::string()};
         const std::string resolved = resolvedPath(invoked);
         if (!resolved.empty() && directoryOf(resolved) != directories[0])
             directories[1] = directoryOf(resolved);

@@ -42,7 +42,7 @@ int millisecondsUntil(Deadline deadline)
 
 void sleepBriefly()
 {
-    const timespec tenMilliseconds { 0, 10000000L };
+    const timespec tenMilliseconds{0, 10000000L};
     nanosleep(&tenMilliseconds, nullptr);
 }
 
@@ -88,8 +88,8 @@ HelperProcess::~HelperProcess()
 
 bool HelperProcess::start(const std::string &path, std::string &error)
 {
-    int inPipe[2] = { -1, -1 };
-    int outPipe[2] = { -1, -1 };
+    int inPipe[2] = {-1, -1};
+    int outPipe[2] = {-1, -1};
     if (pipe(inPipe) != 0) {
         error = std::string("cannot create a pipe: ") + std::strerror(errno);
         return false;
@@ -117,8 +117,8 @@ bool HelperProcess::start(const std::string &path, std::string &error)
 
     const std::string inArgument = "--cmdInFd=" + std::to_string(childIn);
     const std::string outArgument = "--cmdOutFd=" + std::to_string(childOut);
-    char *const argv[] = { const_cast<char *>(path.c_str()), const_cast<char *>(inArgument.c_str()),
-                           const_cast<char *>(outArgument.c_str()), nullptr };
+    char *const argv[] = {const_cast<char *>(path.c_str()), const_cast<char *>(inArgument.c_str()),
+                          const_cast<char *>(outArgument.c_str()), nullptr};
 
     SpawnSetup setup;
     int result = setup.ready ? 0 : ENOMEM;
@@ -188,7 +188,7 @@ ReadOutcome HelperProcess::readLine(std::string &line, Deadline deadline)
         if (std::chrono::steady_clock::now() >= deadline)
             return ReadOutcome::TimedOut;
 
-        pollfd entry { m_out, POLLIN, 0 };
+        pollfd entry{m_out, POLLIN, 0};
         const int ready = poll(&entry, 1, millisecondsUntil(deadline));
         if (ready < 0) {
             if (errno == EINTR)

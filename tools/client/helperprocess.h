@@ -8,10 +8,10 @@
 using Deadline = std::chrono::steady_clock::time_point;
 
 enum class ReadOutcome {
-    Line, // one whole line, without its newline
+    Line,      // one whole line, without its newline
     EndOfFile, // the helper closed its out-channel (it ended, or is ending)
-    TimedOut, // the deadline passed with no whole line
-    Failed, // the read itself failed
+    TimedOut,  // the deadline passed with no whole line
+    Failed,    // the read itself failed
 };
 
 // Owns the child and our ends of its pipes; the destructor ends a helper that still runs.
@@ -48,7 +48,7 @@ public:
 
 private:
     pid_t m_pid = -1;
-    int m_in = -1; // our write end of the helper's in-channel
+    int m_in = -1;  // our write end of the helper's in-channel
     int m_out = -1; // our read end of the helper's out-channel
     std::string m_pending;
 };

@@ -57,7 +57,7 @@ extern "C" void stopHelperAndDie(int signalNumber)
 // Signals that were ignored when we started (nohup, a shell's background job) stay ignored.
 void stopHelperOnSignals()
 {
-    for (const int signalNumber : { SIGHUP, SIGINT, SIGTERM }) {
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGTERM}) {
         struct sigaction current = {};
         if (sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
             continue;
@@ -175,7 +175,7 @@ private:
 struct SignInOutcome {
     int exitStatus = kHelperFailed;
     std::string redirectUrl; // for kSignedIn
-    std::string message; // otherwise
+    std::string message;     // otherwise
 };
 
 // What the sign-in came to, from the navigate reply.
