@@ -24,21 +24,10 @@ NEVER_MATCHES = "http://127.0.0.1:9/never-reached"
 PAGE = (b"<html><head><title>Sign in</title><link rel=\"icon\" href=\"data:,\"></head>"
         b"<body><p>Sign in here</p></body></html>")
 
-xserver = None
-
-
-def setUpModule():
-    global xserver
-    xserver = helperproc.XServer().__enter__()
-
-
-def tearDownModule():
-    if xserver is not None:
-        xserver.__exit__(None, None, None)
-
-
-def figure(text):
-    sys.stderr.write("FIGURE: %s\n" % text)
+xserver = helperproc.SharedXServer()
+setUpModule = xserver.start
+tearDownModule = xserver.stop
+figure = helperproc.figure
 
 
 def hello(request_id):

@@ -18,21 +18,10 @@ FLOOD_TIMEOUT = 180
 EXIT_TIMEOUT = 15
 CHUNK = 1 << 20
 
-xserver = None
-
-
-def setUpModule():
-    global xserver
-    xserver = helperproc.XServer().__enter__()
-
-
-def tearDownModule():
-    if xserver is not None:
-        xserver.__exit__(None, None, None)
-
-
-def figure(text):
-    sys.stderr.write("FIGURE: %s\n" % text)
+xserver = helperproc.SharedXServer()
+setUpModule = xserver.start
+tearDownModule = xserver.stop
+figure = helperproc.figure
 
 
 def hello(request_id):

@@ -17,21 +17,10 @@ TREE_GONE_BOUND = 10
 PAGE = (b"<html><head><title>Sign in</title><link rel=\"icon\" href=\"data:,\"></head>"
         b"<body><form><input name=user></form></body></html>")
 
-xserver = None
-
-
-def setUpModule():
-    global xserver
-    xserver = helperproc.XServer().__enter__()
-
-
-def tearDownModule():
-    if xserver is not None:
-        xserver.__exit__(None, None, None)
-
-
-def figure(text):
-    sys.stderr.write("FIGURE: %s\n" % text)
+xserver = helperproc.SharedXServer()
+setUpModule = xserver.start
+tearDownModule = xserver.stop
+figure = helperproc.figure
 
 
 def command_line(pid):

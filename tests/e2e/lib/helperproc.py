@@ -14,6 +14,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -554,3 +555,28 @@ class Helper:
 
     def peak_rss_kib(self):
         return peak_rss_kib(self.pid)
+
+
+def figure(text):
+    """Reports a measured figure in the test's log (`ctest -V` shows it)."""
+    sys.stderr.write("FIGURE: %s\n" % text)
+
+
+class SharedXServer:
+    """One Xvfb for every test of a module: `xserver = helperproc.SharedXServer()` at module
+    level, then `setUpModule = xserver.start` and `tearDownModule = xserver.stop`."""
+
+    def __init__(self):
+        self._server = None
+
+    def start(self):
+        self._server = XServer().__enter__()
+
+    def stop(self):
+        if self._server is not None:
+            self._server.__exit__(None, None, None)
+            self._server = None
+
+    @property
+    def display(self):
+        return self._server.display
