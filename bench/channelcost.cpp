@@ -8,7 +8,8 @@
 // pthread_sigmask, sigpending and sigtimedwait come first in the dynamic linker's search, so the
 // calls made by Qt and by the channel code reach them. Only this thread runs while counting.
 //
-//   tavisk-bench-channelcost [lines]   prints "<name> <allocs/request> <calls/request> <ns/request>"
+//   tavisk-bench-channelcost [lines]   prints "<name> <allocs/request> <calls/request>
+//   <ns/request>"
 #include "channel/commandloop.h"
 #include "channel/guicalls.h"
 #include "channel/replies.h"
@@ -49,8 +50,7 @@ void countAllocation()
         ++allocations;
 }
 
-template <typename Function>
-Function libc(const char *name)
+template<typename Function> Function libc(const char *name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
@@ -60,8 +60,8 @@ const auto realRead = libc<ssize_t (*)(int, void *, size_t)>("read");
 const auto realWrite = libc<ssize_t (*)(int, const void *, size_t)>("write");
 const auto realSigmask = libc<int (*)(int, const sigset_t *, sigset_t *)>("pthread_sigmask");
 const auto realSigpending = libc<int (*)(sigset_t *)>("sigpending");
-const auto realSigtimedwait =
-    libc<int (*)(const sigset_t *, siginfo_t *, const struct timespec *)>("sigtimedwait");
+const auto realSigtimedwait
+    = libc<int (*)(const sigset_t *, siginfo_t *, const struct timespec *)>("sigtimedwait");
 
 void countCall()
 {
@@ -127,8 +127,7 @@ struct Cost {
     double nanoseconds;
 };
 
-template <typename Work>
-Cost measure(long lines, Work &&work)
+template<typename Work> Cost measure(long lines, Work &&work)
 {
     allocations = systemCalls = 0;
     const auto start = std::chrono::steady_clock::now();

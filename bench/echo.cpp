@@ -6,9 +6,8 @@
 
 namespace {
 
-const char kReply[] =
-    "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{\"helper\":\"corvane-tavisk/1.0\","
-    "\"protocol_version\":1}}\n";
+const char kReply[] = "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{\"helper\":\"corvane-tavisk/1.0\","
+                      "\"protocol_version\":1}}\n";
 
 bool writeAll(const char *data, std::size_t size)
 {
@@ -36,7 +35,8 @@ int main()
         if (n <= 0)
             return 0;
         for (const char *p = buffer, *end = buffer + n;
-             (p = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))))
+             (p
+              = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))))
              != nullptr;
              ++p) {
             if (!writeAll(kReply, sizeof kReply - 1))

@@ -54,8 +54,8 @@ void startSignIn(SignIn &signIn, const std::string &line)
 {
     const std::size_t space = line.find(' ');
     const QUrl url(QString::fromStdString(line.substr(0, space)), QUrl::TolerantMode);
-    signIn.redirectPrefix =
-        space == std::string::npos ? QString() : QString::fromStdString(line.substr(space + 1));
+    signIn.redirectPrefix
+        = space == std::string::npos ? QString() : QString::fromStdString(line.substr(space + 1));
     signIn.done = false;
     if (signIn.view == nullptr) {
         signIn.view = new QWebEngineView(static_cast<QWidget *>(nullptr));

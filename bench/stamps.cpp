@@ -38,8 +38,7 @@ std::int64_t now()
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-template <typename Function>
-Function next(const char *name)
+template<typename Function> Function next(const char *name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
@@ -75,8 +74,8 @@ void stampedReject(void *request) __asm__("_ZN27QWebEngineNavigationRequest6reje
 QUrl stampedUrl(const void *request)
 {
     lastUrlNs.store(now());
-    static const auto real =
-        next<QUrl (*)(const void *)>("_ZNK27QWebEngineNavigationRequest3urlEv");
+    static const auto real
+        = next<QUrl (*)(const void *)>("_ZNK27QWebEngineNavigationRequest3urlEv");
     return real(request);
 }
 
@@ -90,8 +89,8 @@ void stampedReject(void *request)
 extern "C" int pthread_cond_clockwait(pthread_cond_t *condition, pthread_mutex_t *mutex,
                                       clockid_t clock, const struct timespec *deadline)
 {
-    static const auto real =
-        next<int (*)(pthread_cond_t *, pthread_mutex_t *, clockid_t, const struct timespec *)>(
+    static const auto real
+        = next<int (*)(pthread_cond_t *, pthread_mutex_t *, clockid_t, const struct timespec *)>(
             "pthread_cond_clockwait");
     const int result = real(condition, mutex, clock, deadline);
     lastWakeOnThisThread = now();
@@ -101,8 +100,8 @@ extern "C" int pthread_cond_clockwait(pthread_cond_t *condition, pthread_mutex_t
 extern "C" int pthread_cond_timedwait(pthread_cond_t *condition, pthread_mutex_t *mutex,
                                       const struct timespec *deadline)
 {
-    static const auto real =
-        next<int (*)(pthread_cond_t *, pthread_mutex_t *, const struct timespec *)>(
+    static const auto real
+        = next<int (*)(pthread_cond_t *, pthread_mutex_t *, const struct timespec *)>(
             "pthread_cond_timedwait");
     const int result = real(condition, mutex, deadline);
     lastWakeOnThisThread = now();
