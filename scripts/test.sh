@@ -11,6 +11,9 @@ scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 section() { printf '\n=== %s ===\n' "$*"; }
 
+section "format"
+scripts/check-format.sh
+
 section "build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
