@@ -17,6 +17,7 @@ void LineFramer::append(const char *bytes, std::size_t count)
 bool LineFramer::nextLine(std::string &line)
 {
     const char *base = pendingInput.data();
+    // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a byte search, not a string copy
     const void *newline = std::memchr(base + searched, '\n', pendingInput.size() - searched);
     if (newline == nullptr) {
         searched = pendingInput.size();
