@@ -10,15 +10,13 @@
 //
 //   tavisk-bench-channelcost [lines]   prints "<name> <allocs/request> <calls/request>
 //   <ns/request>"
+#include "jsonfloor.h"
+
 #include "channel/commandloop.h"
 #include "channel/guicalls.h"
 #include "channel/replies.h"
 #include "platform/handles.h"
 #include "signin/helperstate.h"
-
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 
 #include <chrono>
 #include <csignal>
@@ -175,30 +173,17 @@ int main(int argc, char **argv)
     const Cost loop = measure(lines, [&] { commandLoop(&state, gui); });
 
     lseek(in, 0, SEEK_SET);
-    const QJsonObject hello{{QStringLiteral("protocol_version"), QJsonValue(1)},
-                            {QStringLiteral("helper"), QStringLiteral("corvane-tavisk/1.0")}};
     const Cost floor = measure(lines, [&] {
         std::string pending;
         char buffer[4096];
         ssize_t n;
         while ((n = read(in, buffer, sizeof buffer)) > 0) {
             pending.append(buffer, static_cast<std::size_t>(n));
-            std::size_t start = 0;
-            std::size_t newline;
-            while ((newline = pending.find('\n', start)) != std::string::npos) {
-                const QJsonDocument request = QJsonDocument::fromJson(QByteArray::fromRawData(
-                    pending.data() + start, static_cast<qsizetype>(newline - start)));
-                start = newline + 1;
-                QJsonObject reply;
-                reply.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
-                reply.insert(QStringLiteral("id"), request.object().value(QStringLiteral("id")));
-                reply.insert(QStringLiteral("result"), hello);
-                QByteArray line = QJsonDocument(reply).toJson(QJsonDocument::Compact);
-                line.append('\n');
-                if (write(out, line.constData(), static_cast<std::size_t>(line.size())) < 0)
-                    return;
-            }
-            pending.erase(0, start);
+            const bool written = answerJsonLines(pending, [&](const char *data, std::size_t size) {
+                return write(out, data, size) >= 0;
+            });
+            if (!written)
+                return;
         }
     });
 

@@ -1,5 +1,7 @@
 // The floor of a line channel: reads stdin in 4096-byte reads, as the helper does, and writes
 // one fixed reply line with one write(2) for every line that came in. No parsing, no JSON.
+#include "writeall.h"
+
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -8,20 +10,6 @@ namespace {
 
 const char kReply[] = "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{\"helper\":\"corvane-tavisk/1.0\","
                       "\"protocol_version\":1}}\n";
-
-bool writeAll(const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -39,7 +27,7 @@ int main()
               = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))))
              != nullptr;
              ++p) {
-            if (!writeAll(kReply, sizeof kReply - 1))
+            if (!writeAll(STDOUT_FILENO, kReply, sizeof kReply - 1))
                 return 0;
         }
     }
