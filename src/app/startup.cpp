@@ -9,6 +9,7 @@
 #include "signin/helperstate.h"
 #include "webview/authwindow.h"
 #include "webview/brokerschemehandler.h"
+#include "webview/pagedialogs.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -68,11 +69,20 @@ int runHelper(int argc, char **argv)
         return 1;
     }
 
-    // Custom schemes must be known to the engine before the application object exists.
-    QWebEngineUrlScheme scheme(BrokerSchemeHandler::schemeName());
-    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
-    scheme.setFlags(QWebEngineUrlScheme::CorsEnabled);
-    QWebEngineUrlScheme::registerScheme(scheme);
+    // Custom schemes must be known to the engine before the application object exists. A
+    // page's Content-Security-Policy must not apply to either: "form-action *" would make the
+    // engine drop a form's redirect to the broker scheme unseen, and "connect-src" would stop
+    // the page's dialogs. Neither ever serves content a page could use.
+    QWebEngineUrlScheme brokerScheme(BrokerSchemeHandler::schemeName());
+    brokerScheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    brokerScheme.setFlags(QWebEngineUrlScheme::CorsEnabled
+                          | QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
+    QWebEngineUrlScheme::registerScheme(brokerScheme);
+    QWebEngineUrlScheme dialogScheme(PageDialogsHandler::schemeName());
+    dialogScheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+    dialogScheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled
+                          | QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
+    QWebEngineUrlScheme::registerScheme(dialogScheme);
 
     // The engine's compositor shares the application's OpenGL context; it must be asked for
     // before the application object exists.
@@ -87,6 +97,8 @@ int runHelper(int argc, char **argv)
 
     BrokerSchemeHandler schemeHandler(&state);
     profile->installUrlSchemeHandler(BrokerSchemeHandler::schemeName(), &schemeHandler);
+    PageDialogsHandler dialogsHandler(&state);
+    profile->installUrlSchemeHandler(PageDialogsHandler::schemeName(), &dialogsHandler);
 
     const GuiCalls gui = queuedGuiCalls();
     std::thread commandThread(commandLoop, &state, std::cref(gui));

@@ -2,44 +2,131 @@
 
 #include "channel/guicalls.h"
 #include "signin/helperstate.h"
-#include "signin/redirect.h"
+#include "webview/authpage.h"
 
 #include <QCloseEvent>
-#include <QWebEngineNavigationRequest>
-#include <QWebEnginePage>
+#include <QMenu>
 #include <QWebEngineProfile>
+#include <QWebEngineView>
 
 #include <cstdio>
 #include <mutex>
 
-AuthWindow::AuthWindow(HelperState *state)
-    : QWebEngineView(static_cast<QWidget *>(nullptr))
-    , state(state)
+namespace {
+
+// Qt reads "[*]" in a window title as the place of the window-modified mark and hides it;
+// doubled, it stands for itself.
+QString literalWindowTitle(QString title)
 {
-    // Both signals come from the GUI thread, so the slots run inside the emission; the
-    // navigation request is a reference that must be answered before the signal returns.
-    connect(page(), &QWebEnginePage::navigationRequested, this, &AuthWindow::onNavigationRequested);
-    connect(this, &QWebEngineView::loadFinished, this, &AuthWindow::onLoadFinished);
+    return title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+
+// The engine's own menu offers Back, Reload, Save page and View source, which would reach pages
+// the sign-in has left; people still paste user names and passwords.
+void offerOnlyEditingMenu(QWebEngineView *view)
+{
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(view, &QWidget::customContextMenuRequested, view, [view](const QPoint &at) {
+        auto *menu = new QMenu(view);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        for (const QWebEnginePage::WebAction action :
+             {QWebEnginePage::Undo, QWebEnginePage::Redo, QWebEnginePage::Cut, QWebEnginePage::Copy,
+              QWebEnginePage::Paste, QWebEnginePage::SelectAll}) {
+            menu->addAction(view->pageAction(action));
+        }
+        menu->popup(view->mapToGlobal(at));
+    });
+}
+
+} // namespace
+
+AuthWindow::AuthWindow(HelperState *state)
+    : state(state)
+    , view(new QWebEngineView(this))
+{
+    setCentralWidget(view);
+    offerOnlyEditingMenu(view);
+    page = newPage(view);
+    view->setPage(page);
 }
 
 AuthWindow::~AuthWindow() = default;
 
-void AuthWindow::onNavigationRequested(QWebEngineNavigationRequest &request)
+AuthPage *AuthWindow::newPage(QObject *parent)
 {
-    // A redirect that ends the sign-in is refused, and so is one that comes after its sign-in
-    // has ended: the page at the redirect URI would receive a live authorisation code.
-    if (recogniseRedirect(*state, request.url().toString().toStdString()) != RedirectMatch::None)
-        request.reject();
+    auto *fresh = new AuthPage(state, QWebEngineProfile::defaultProfile(), parent);
+    connect(fresh, &AuthPage::popupCreated, this, &AuthWindow::onPopupCreated);
+    return fresh;
+}
+
+void AuthWindow::beginSignIn(const SignInPage &signIn)
+{
+    signInOpen = true;
+    setWindowTitle(literalWindowTitle(signIn.title));
+    resize(800, 600);
+    connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
+    show();
+    raise();
+    activateWindow();
+    view->setFocus();
+    // Set on every sign-in, so that one request's user agent never carries over to the next.
+    const std::string &userAgent
+        = signIn.userAgent.empty() ? state->defaultUserAgent : signIn.userAgent;
+    QWebEngineProfile::defaultProfile()->setHttpUserAgent(QString::fromStdString(userAgent));
+    page->setUrl(signIn.url);
+}
+
+void AuthWindow::endSignIn()
+{
+    signInOpen = false;
+    hide();
+    for (const QPointer<QWidget> &widget : std::as_const(signInWidgets)) {
+        if (!widget.isNull())
+            delete widget.data();
+    }
+    signInWidgets.clear();
+    // The next page replaces this one before it goes, so the view never shows the old content
+    // again and nothing of it (history, scripts, timers) survives into the next sign-in.
+    AuthPage *ended = page;
+    page = newPage(view);
+    view->setPage(page);
+    ended->retire();
+    delete ended;
+}
+
+void AuthWindow::adoptSignInWidget(QWidget *widget)
+{
+    signInWidgets.append(widget);
 }
 
 void AuthWindow::onLoadFinished(bool ok)
 {
-    const std::string line
-        = "[tavisk] loaded " + url().toString().toStdString() + (ok ? "" : " (failed)") + "\n";
+    const std::string line = "[tavisk] loaded " + page->url().toString().toStdString()
+        + (ok ? "" : " (failed)") + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
     // A reader that went away must not silence every later line for good.
     std::clearerr(stdout);
+}
+
+void AuthWindow::onPopupCreated(AuthPage *popup)
+{
+    // A popup is a window of the sign-in: on top of it, without an address bar, closed by
+    // window.close() or by the end of the sign-in.
+    auto *popupView = new QWebEngineView(this);
+    popupView->setWindowFlag(Qt::Window);
+    popupView->setAttribute(Qt::WA_DeleteOnClose);
+    popupView->setWindowTitle(windowTitle());
+    offerOnlyEditingMenu(popupView);
+    popup->setParent(popupView);
+    popupView->setPage(popup);
+    connect(popup, &AuthPage::popupCreated, this, &AuthWindow::onPopupCreated);
+    connect(popup, &QWebEnginePage::windowCloseRequested, popupView, &QWidget::close);
+    adoptSignInWidget(popupView);
+    popupView->resize(size() * 3 / 4);
+    popupView->show();
+    popupView->raise();
+    popupView->activateWindow();
 }
 
 void AuthWindow::closeEvent(QCloseEvent *event)
@@ -48,28 +135,18 @@ void AuthWindow::closeEvent(QCloseEvent *event)
         std::lock_guard<std::mutex> lock(state->mutex);
         state->completeNavigation(false, std::string(), "user_cancelled");
     }
-    QWebEngineView::closeEvent(event);
+    QMainWindow::closeEvent(event);
 }
 
 void openSignInWindow(HelperState *state, const SignInPage &page)
 {
     if (state->window == nullptr)
         state->window = new AuthWindow(state);
-    AuthWindow *window = state->window;
-    window->setWindowTitle(page.title);
-    window->resize(800, 600);
-    window->show();
-    window->raise();
-    window->activateWindow();
-    // Set on every sign-in, so that one request's user agent never carries over to the next.
-    const std::string &userAgent
-        = page.userAgent.empty() ? state->defaultUserAgent : page.userAgent;
-    QWebEngineProfile::defaultProfile()->setHttpUserAgent(QString::fromStdString(userAgent));
-    window->setUrl(page.url);
+    state->window->beginSignIn(page);
 }
 
 void hideSignInWindow(HelperState *state)
 {
     if (state->window != nullptr)
-        state->window->hide();
+        state->window->endSignIn();
 }

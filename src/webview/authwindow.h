@@ -1,16 +1,21 @@
 // The one sign-in window and the two calls through which the command thread drives it.
 #pragma once
 
-#include <QWebEngineView>
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
 
 struct HelperState;
 struct SignInPage;
-class QWebEngineNavigationRequest;
+class AuthPage;
+class QWebEngineView;
 
-// A top-level browser window. Every navigation its page is about to make is offered to redirect
-// recognition; the user's close ends the sign-in in flight as "user_cancelled". Lives on the GUI
-// thread; owned by HelperState::window and deleted only by quitApplication.
-class AuthWindow : public QWebEngineView
+// A top-level frame, titled as the client asks, holding the browser view of the sign-in in
+// flight. Each sign-in gets a fresh page; the widgets a sign-in opens besides (its popups, its
+// page's dialogs) belong to it and close when it ends. The user's close ends the sign-in in
+// flight as "user_cancelled". Lives on the GUI thread; owned by HelperState::window and
+// deleted only by quitApplication.
+class AuthWindow : public QMainWindow
 {
     Q_OBJECT
 
@@ -18,20 +23,36 @@ public:
     explicit AuthWindow(HelperState *state);
     ~AuthWindow() override;
 
+    // Titles, sizes and shows the window and loads the page of a new sign-in.
+    void beginSignIn(const SignInPage &page);
+    // Hides the window and drops everything of the sign-in that ends: its page with its history,
+    // its popups and dialogs. A fresh page waits for the next sign-in.
+    void endSignIn();
+    // True between beginSignIn and endSignIn.
+    bool isSignInOpen() const { return signInOpen; }
+    // Makes `widget` part of the sign-in in flight: endSignIn closes it.
+    void adoptSignInWidget(QWidget *widget);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private Q_SLOTS:
-    void onNavigationRequested(QWebEngineNavigationRequest &request);
     void onLoadFinished(bool ok);
+    void onPopupCreated(AuthPage *popup);
 
 private:
+    AuthPage *newPage(QObject *parent);
+
     HelperState *const state;
+    QWebEngineView *const view;
+    AuthPage *page = nullptr;
+    bool signInOpen = false;
+    QList<QPointer<QWidget>> signInWidgets;
 };
 
-// Runs on the GUI thread: creates the window on first use, then titles it, sizes it to 800 by
-// 600, shows and raises it, sets the profile's user agent and loads the page.
+// Runs on the GUI thread: creates the window on first use, then begins a sign-in in it.
 void openSignInWindow(HelperState *state, const SignInPage &page);
 
-// Runs on the GUI thread: hides the window if there is one; it serves the next sign-in.
+// Runs on the GUI thread: ends the sign-in in the window, if there is one; the window serves the
+// next sign-in.
 void hideSignInWindow(HelperState *state);

@@ -1,0 +1,133 @@
+#include "webview/authpage.h"
+
+#include "signin/helperstate.h"
+#include "signin/redirect.h"
+#include "webview/pagedialogs.h"
+
+#include <QWebEngineFileSystemAccessRequest>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineNavigationRequest>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+#include <mutex>
+
+namespace {
+
+// The text the engine asks javaScriptConfirm about when a page's onbeforeunload handler wants to
+// keep the person on the page.
+const char kBeforeUnloadQuestion[]
+    = "Are you sure you want to leave this page? Changes that you made may not be saved.";
+
+// The message of the error reply that ends a sign-in whose page can no longer be shown.
+const char kRenderProcessTerminated[] = "render_process_terminated";
+
+} // namespace
+
+AuthPage::AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *parent)
+    : QWebEnginePage(profile, parent)
+    , state(state)
+{
+    scripts().insert(pageDialogsScript());
+    // The navigation request is a reference that must be answered before the signal returns,
+    // so the connection is direct: every signal here comes from the GUI thread.
+    connect(this, &QWebEnginePage::navigationRequested, this, &AuthPage::onNavigationRequested);
+    connect(this, &QWebEnginePage::featurePermissionRequested, this,
+            &AuthPage::onFeaturePermissionRequested);
+    connect(this, &QWebEnginePage::renderProcessTerminated, this,
+            &AuthPage::onRenderProcessTerminated);
+    // A sign-in page has no business taking the screen or registering itself anywhere.
+    connect(this, &QWebEnginePage::fullScreenRequested, this,
+            [](QWebEngineFullScreenRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
+            [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+}
+
+AuthPage::~AuthPage() = default;
+
+void AuthPage::retire()
+{
+    disconnect(this, &QWebEnginePage::renderProcessTerminated, this,
+               &AuthPage::onRenderProcessTerminated);
+    disconnect(this, &AuthPage::popupCreated, nullptr, nullptr);
+    disconnect(this, &QWebEnginePage::loadFinished, nullptr, nullptr);
+    triggerAction(QWebEnginePage::Stop);
+}
+
+QWebEnginePage *AuthPage::createWindow(WebWindowType type)
+{
+    Q_UNUSED(type);
+    auto *popup = new AuthPage(state, profile(), parent());
+    Q_EMIT popupCreated(popup);
+    return popup;
+}
+
+void AuthPage::onNavigationRequested(QWebEngineNavigationRequest &request)
+{
+    // A redirect that ends the sign-in is refused, and so is one that comes after its sign-in
+    // has ended: the page at the redirect URI would receive a live authorisation code.
+    if (recogniseRedirect(*state, request.url().toString().toStdString()) != RedirectMatch::None)
+        request.reject();
+}
+
+void AuthPage::onFeaturePermissionRequested(const QUrl &securityOrigin,
+                                            QWebEnginePage::Feature feature)
+{
+    // Left unanswered, a request stays pending and the page waits on it forever; a sign-in
+    // needs no camera, location or notification, so every request is denied without a prompt.
+    setFeaturePermission(securityOrigin, feature, QWebEnginePage::PermissionDeniedByUser);
+}
+
+void AuthPage::onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
+                                         int exitCode)
+{
+    Q_UNUSED(status);
+    Q_UNUSED(exitCode);
+    // The page is gone and the window would stay blank until the time limit: end the sign-in
+    // now. Does nothing when the sign-in has already ended.
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->completeNavigation(false, std::string(), kRenderProcessTerminated);
+}
+
+// The page's dialogs normally reach PageDialogs through the script that pageDialogsScript()
+// installs. The engine still calls these for what that script does not cover (a frame it did
+// not reach, the question of an onbeforeunload handler). Each answers at once, as a dismissed
+// dialog would be, because the engine waits for the answer inside one of its own tasks and a
+// nested event loop there stalls every other sign-in.
+void AuthPage::javaScriptAlert(const QUrl &securityOrigin, const QString &msg)
+{
+    Q_UNUSED(securityOrigin);
+    Q_UNUSED(msg);
+}
+
+bool AuthPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
+{
+    Q_UNUSED(securityOrigin);
+    // Leaving is what a sign-in is for: a page that wants to keep the person must not hold up
+    // the navigation that carries the redirect.
+    return msg == QLatin1String(kBeforeUnloadQuestion);
+}
+
+bool AuthPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
+                                const QString &defaultValue, QString *result)
+{
+    Q_UNUSED(securityOrigin);
+    Q_UNUSED(msg);
+    Q_UNUSED(defaultValue);
+    Q_UNUSED(result);
+    return false;
+}
+
+void AuthPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                        int lineNumber, const QString &sourceID)
+{
+    // The default prints to standard error, and a page's messages (and the engine's own about
+    // a blocked navigation) may hold the URL with its code.
+    Q_UNUSED(level);
+    Q_UNUSED(message);
+    Q_UNUSED(lineNumber);
+    Q_UNUSED(sourceID);
+}

@@ -1,0 +1,52 @@
+// The page of a sign-in, and the policies it applies to what the web content asks for.
+#pragma once
+
+#include <QWebEnginePage>
+
+struct HelperState;
+class QWebEngineNavigationRequest;
+
+// One page of one sign-in: the sign-in's main page or a popup it opened. A page lives no longer
+// than its sign-in, so nothing of an earlier sign-in (its history, its scripts, its dialogs) can
+// reach a later one; the profile, and with it cookies and storage, is shared by all sign-ins of
+// a run.
+//
+// Every navigation the page is about to make is offered to redirect recognition. The page logs
+// nothing: a page's console may hold a live authorisation code. JavaScript dialogs are answered
+// through PageDialogs without a nested event loop, permission requests are denied, and a render
+// process that dies ends the sign-in at once. Lives on the GUI thread.
+class AuthPage : public QWebEnginePage
+{
+    Q_OBJECT
+
+public:
+    AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *parent);
+    ~AuthPage() override;
+
+    // Stops the page for good: no more signals reach the sign-in, no script runs and nothing
+    // loads. The caller deletes the page afterwards.
+    void retire();
+
+Q_SIGNALS:
+    // The page asked for a window of its own (window.open, a link with a target): `popup` is a
+    // fresh page, not yet shown, whose parent is this page's parent.
+    void popupCreated(AuthPage *popup);
+
+protected:
+    QWebEnginePage *createWindow(WebWindowType type) override;
+    void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override;
+    bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override;
+    bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
+                          const QString &defaultValue, QString *result) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                  int lineNumber, const QString &sourceID) override;
+
+private Q_SLOTS:
+    void onNavigationRequested(QWebEngineNavigationRequest &request);
+    void onFeaturePermissionRequested(const QUrl &securityOrigin, QWebEnginePage::Feature feature);
+    void onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
+                                   int exitCode);
+
+private:
+    HelperState *const state;
+};
