@@ -23,12 +23,17 @@ std::string decodedCopy(const std::string &url)
     return decoded ? std::string(decoded.get()) : std::string();
 }
 
+// Both sides are compared decoded: the engine may offer "%20" as a space while the client
+// wrote the redirect URI escaped, and an exact echo of the redirect URI must still match.
 bool beginsWithRedirectUri(const std::string &url, const std::string &redirectUri)
 {
     const std::string decoded = decodedCopy(url);
-    if (decoded.size() < redirectUri.size())
+    const std::string decodedRedirectUri = decodedCopy(redirectUri);
+    if (decodedRedirectUri.empty() || decoded.size() < decodedRedirectUri.size())
         return false;
-    return platform::_strnicmp(decoded.c_str(), redirectUri.c_str(), redirectUri.size()) == 0;
+    return platform::_strnicmp(decoded.c_str(), decodedRedirectUri.c_str(),
+                               decodedRedirectUri.size())
+        == 0;
 }
 
 // Keys and values exactly as they stand in the URL; the first occurrence of a key wins.

@@ -149,6 +149,53 @@ INSTANTIATE_TEST_SUITE_P(Table, TryCompleteRedirect, testing::ValuesIn(kRedirect
                              return std::string(info.param.name);
                          });
 
+// Redirect URIs that hold escapes: both sides are compared decoded, so a URL that echoes the
+// redirect URI exactly, or as the engine shows it, matches.
+struct EscapedRedirectUriCase {
+    const char *name;
+    const char *redirectUri;
+    const char *url;
+    bool matches;
+};
+
+class EscapedRedirectUri : public testing::TestWithParam<EscapedRedirectUriCase>
+{
+};
+
+TEST_P(EscapedRedirectUri, IsComparedDecoded)
+{
+    const EscapedRedirectUriCase &c = GetParam();
+    HelperState state;
+    NavigationWait wait;
+    state.activeWait = &wait;
+    state.redirectUri = c.redirectUri;
+
+    EXPECT_EQ(tryCompleteRedirect(state, c.url), c.matches);
+    if (c.matches) {
+        EXPECT_EQ(wait.redirectUrl, c.url) << "the URL exactly as offered, not decoded";
+    }
+}
+
+const EscapedRedirectUriCase kEscapedRedirectUriCases[] = {
+    {"SpaceEchoedExactly", "http://127.0.0.1:8/auth%20done",
+     "http://127.0.0.1:8/auth%20done?code=4", true},
+    {"SpaceAsTheEngineShowsIt", "http://127.0.0.1:8/auth%20done",
+     "http://127.0.0.1:8/auth done?code=4", true},
+    {"SlashEchoedExactly", "app://cb/a%2Fb", "app://cb/a%2Fb?code=4", true},
+    {"SlashDecodedInTheUrl", "app://cb/a%2Fb", "app://cb/a/b?code=4", true},
+    {"LowerCaseEscape", "app://cb/a%2fb", "app://cb/a%2Fb?code=4", true},
+    {"EscapeOfALetter", "app://c%62/done", "APP://CB/DONE", true},
+    {"OtherPathStillDiffers", "http://127.0.0.1:8/auth%20done", "http://127.0.0.1:8/auth%20gone",
+     false},
+    {"MalformedEscapeKeptAsItIs", "app://cb/%zz", "app://cb/%zz?code=1", true},
+    {"DecodesToNothingMatchesNothing", "%00app://cb", "https://idp.example/", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, EscapedRedirectUri, testing::ValuesIn(kEscapedRedirectUriCases),
+                         [](const testing::TestParamInfo<EscapedRedirectUriCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST(RedirectWithoutRequest, ALateRedirectIsStaleAndCompletesNothing)
 {
     // A page that reaches the last redirect URI after its request ended carries a live code: the

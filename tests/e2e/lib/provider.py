@@ -29,6 +29,7 @@ IMAGE = "image"  # the page holds <img src=target>
 IFRAME = "iframe"  # the page holds <iframe src=target>
 NEVER = "never"  # a page that never leaves
 LATE = "late"  # the page sends a beacon after a delay, then sets location.href to the target
+CUSTOM = "custom"  # the page is the given HTML, sent with the given extra headers
 
 _SIGN_IN_PAGE = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>Provider sign-in</title>
@@ -139,11 +140,14 @@ class Provider:
         with self._lock:
             return self._sessions[session]["code"]
 
-    def page(self, kind, target=None, delay_ms=0):
-        """Configures a page and returns its URL; the URL tells nothing of the target."""
+    def page(self, kind, target=None, delay_ms=0, html_text=None, headers=()):
+        """Configures a page and returns its URL; the URL tells nothing of the target. A POST to
+        the URL gets the same answer as a GET (a REDIRECT_302 page serves as a form's action).
+        "{beacon}" in a CUSTOM page's html_text stands for this page's beacon path."""
         name = "p%d" % next(self._counter)
         with self._lock:
-            self._pages[name] = {"kind": kind, "target": target, "delay_ms": delay_ms}
+            self._pages[name] = {"kind": kind, "target": target, "delay_ms": delay_ms,
+                                 "html": html_text, "headers": tuple(headers)}
         return "%s/page/%s" % (self.origin, name)
 
     @staticmethod
@@ -254,7 +258,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         raw = self.rfile.read(length).decode("utf-8", "replace")
         form = {k: v[0] for k, v in urllib.parse.parse_qs(raw, keep_blank_values=True).items()}
         self.owner._record(Request("POST", self.path, self.headers.get("User-Agent"), form))
-        if urllib.parse.urlsplit(self.path).path != "/login":
+        path = urllib.parse.urlsplit(self.path).path
+        if path.startswith("/page/"):
+            self._configured_page(path[len("/page/"):])
+            return
+        if path != "/login":
             self._send(404)
             return
         session_id = form.get("session", "")
@@ -303,6 +311,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                       % (_js_string("/beacon/" + name), _js_string(target), page["delay_ms"]))
             self._html(_PLAIN_PAGE.format(title="Redirecting later",
                                           body="<script>%s</script>" % script))
+        elif kind == CUSTOM:
+            text = page["html"].replace("{beacon}", "/beacon/" + name)
+            self._send(200, text.encode("utf-8"), headers=page["headers"])
         else:
             self._send(500, b"unknown page kind")
 
