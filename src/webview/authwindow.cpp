@@ -116,7 +116,13 @@ void AuthWindow::onPopupCreated(AuthPage *popup)
     auto *popupView = new QWebEngineView(this);
     popupView->setWindowFlag(Qt::Window);
     popupView->setAttribute(Qt::WA_DeleteOnClose);
+    // The popup shows its own document's title, as a browser's popup does; the sign-in
+    // window's title stays the client's.
     popupView->setWindowTitle(windowTitle());
+    connect(popup, &QWebEnginePage::titleChanged, popupView, [popupView](const QString &title) {
+        if (!title.isEmpty())
+            popupView->setWindowTitle(literalWindowTitle(title));
+    });
     offerOnlyEditingMenu(popupView);
     popup->setParent(popupView);
     popupView->setPage(popup);

@@ -247,6 +247,96 @@ class PagePolicyTest(SignInFixture):
         self.assert_reply(helper, error_raw(2, "user_cancelled"))
         self.assert_clean(helper)
 
+    def test_permission_requests_are_denied_at_once(self):
+        helper = self.start_helper()
+        code = self.provider.new_code("permissions")
+        # Each request settles (or the page would wait on it for ever), and its outcome goes
+        # into the redirect.
+        page = self.provider.page(idp.CUSTOM, html_text=script_page("""
+            var outcomes = {};
+            function settled(name, value) { outcomes[name] = value; finish(); }
+            function failed(name) { return function (e) { settled(name, e.name || e.code); }; }
+            function finish() {
+                if (Object.keys(outcomes).length < 4) return;
+                location.href = '%s?code=%s&' + Object.keys(outcomes).sort().map(
+                    function (k) { return k + '=' + outcomes[k]; }).join('&');
+            }
+            navigator.geolocation.getCurrentPosition(
+                function () { settled('geolocation', 'granted'); },
+                function (e) { settled('geolocation', e.code === e.PERMISSION_DENIED
+                                                      ? 'denied' : 'error' + e.code); });
+            Notification.requestPermission().then(function (p) { settled('notifications', p); });
+            navigator.mediaDevices.getUserMedia({audio: true, video: true}).then(
+                function () { settled('camera', 'granted'); }, failed('camera'));
+            navigator.mediaDevices.getDisplayMedia({video: true}).then(
+                function () { settled('screen', 'granted'); }, failed('screen'));
+        """ % (APP_REDIRECT, code)))
+        self.navigate(helper, 1, page, "Permissions", redirect_uri=APP_REDIRECT,
+                      timeout_ms=20000)
+        reply = helper.reply_raw(30).decode()
+        self.assertIn('"status":"ok"', reply)
+        self.assertIn("geolocation=denied", reply)
+        self.assertIn("notifications=denied", reply)
+        self.assertNotIn("granted", reply)
+        self.assert_clean(helper)
+
+    def test_titles_are_shown_exactly(self):
+        helper = self.start_helper()
+        for request_id, title in enumerate(["Sign in [*] to Contoso", "[*][*] doubled",
+                                            "Trailing [*]", "Plain"], start=1):
+            self.navigate(helper, request_id, self.provider.page(idp.NEVER), title)
+            self.display.request_close(self.display.wait_for_window(title))
+            self.assert_reply(helper, error_raw(request_id, "user_cancelled"))
+        self.assert_clean(helper)
+
+    def test_popups_belong_to_their_sign_in(self):
+        port = helperproc.free_tcp_port()
+        helper = self.start_helper(devtools_port=port)
+
+        def opener(popup_url):
+            return self.provider.page(idp.CUSTOM, html_text=script_page(
+                "", head="<style>button { width: 300px; height: 60px; }</style>").replace(
+                "<script></script>",
+                "<button id=partner onclick=\"window.open('%s', 'partner', "
+                "'width=500,height=400')\">Partner</button>" % popup_url))
+
+        # The person's click opens the provider's second step in a popup, which redirects: the
+        # sign-in ends with the popup's redirect URL, and the popup closes with it.
+        code = self.provider.new_code("popup")
+        second_step = self.provider.page(idp.CUSTOM, html_text=(
+            "<title>Second step</title><p>Second step</p><script>setTimeout(function () {"
+            " location.href = '%s?code=%s'; }, 1500);</script>" % (self.provider.callback, code)))
+        first = opener(second_step)
+        self.navigate(helper, 1, first, "Main window")
+        with browser.Page.open(port, first) as page:
+            page.click("#partner")
+        popup = self.display.wait_for_window("Second step")
+        self.assert_reply(helper, ok_raw(1, "%s?code=%s" % (self.provider.callback, code)))
+        self.display.wait_map_state(popup, (X.IsUnmapped, None))
+
+        # A popup that closes itself goes; the sign-in goes on until the person closes it.
+        closing = self.provider.page(idp.CUSTOM, html_text=(
+            "<title>Closing itself</title><script>fetch('{beacon}').then(function () {"
+            " setTimeout(function () { window.close(); }, 500); });</script>"))
+        second = opener(closing)
+        self.navigate(helper, 2, second, "Main window")
+        with browser.Page.open(port, second) as page:
+            page.click("#partner")
+        popup = self.display.wait_for_window("Closing itself")
+        self.display.wait_map_state(popup, (X.IsUnmapped, None))
+        self.display.request_close(self.display.wait_for_window("Main window"))
+        self.assert_reply(helper, error_raw(2, "user_cancelled"))
+
+        # A popup still open when the sign-in runs out of time goes with it.
+        third = opener(self.provider.page(idp.NEVER))
+        self.navigate(helper, 3, third, "Main window", timeout_ms=4000)
+        with browser.Page.open(port, third) as page:
+            page.click("#partner")
+        popup = self.display.wait_for_window("Nothing happens here")
+        self.assert_reply(helper, error_raw(3, "timeout"))
+        self.display.wait_map_state(popup, (X.IsUnmapped, None))
+        self.assert_clean(helper)
+
 
 if __name__ == "__main__":
     unittest.main()
