@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-webengine-dev libgl-dev
     xvfb xauth xdotool x11-utils
     python3 python3-xlib python3-websocket
+    openssl libnss3-tools
     libgtest-dev clang libclang-rt-14-dev
     time procps
 )

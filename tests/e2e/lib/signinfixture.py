@@ -60,12 +60,20 @@ class SignInFixture(unittest.TestCase):
         self.provider = self.enterContext(idp.Provider())
         self.display = self.enterContext(xwindow.Display(self.xserver.display))
 
-    def start_helper(self, devtools_port=None):
+    def make_private_folders(self):
+        """Fresh private folders (.private_dirs: runtime folder, home) for the next helper."""
+        self.private_dirs = [helperproc.base_env()["XDG_RUNTIME_DIR"],
+                             self.enterContext(tempfile.TemporaryDirectory())]
+
+    def start_helper(self, devtools_port=None, same_folders=False):
+        """The helper, with fresh private folders unless same_folders asks for those of
+        make_private_folders or of the previous start."""
         env = helperproc.base_env(display=self.xserver.display)
         # Every place the helper or its engine could write to lies in folders of this test's
         # own, so that assert_clean can read them all back.
-        self.private_dirs = [env["XDG_RUNTIME_DIR"],
-                             self.enterContext(tempfile.TemporaryDirectory())]
+        if not same_folders:
+            self.make_private_folders()
+        env["XDG_RUNTIME_DIR"] = self.private_dirs[0]
         home = self.private_dirs[1]
         env.update(HOME=home, TMPDIR=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
                    XDG_CACHE_HOME=os.path.join(home, "cache"),

@@ -111,6 +111,12 @@ class Display:
         g = self._window(window_id).get_geometry()
         return g.width, g.height
 
+    def position(self, window_id):
+        """(x, y) of the window's top-left corner on the screen."""
+        window = self._window(window_id)
+        origin = window.translate_coords(self._root, 0, 0)
+        return -origin.x, -origin.y
+
     def wait_map_state(self, window_id, states, timeout=10):
         """Waits until the window's map state is one of states (None counts as gone)."""
         deadline = time.monotonic() + timeout
