@@ -16,6 +16,9 @@ struct SignInPage {
     QString title;
     QUrl url;
     std::string userAgent; // empty: the engine's default user agent
+    // An xdg-activation token from the program the person is using, which lets a Wayland
+    // compositor that prevents focus stealing raise this window; empty: none was given.
+    std::string activationToken;
 };
 
 struct GuiCalls {

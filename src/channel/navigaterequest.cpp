@@ -27,6 +27,7 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
     const std::string url = stringMember(params, QStringLiteral("url"));
     const std::string redirectUri = stringMember(params, QStringLiteral("redirect_uri"));
     const std::string userAgent = stringMember(params, QStringLiteral("user_agent"));
+    const std::string activationToken = stringMember(params, QStringLiteral("activation_token"));
     const std::uint32_t timeoutMs = navigateTimeoutMs(params);
 
     NavigationWait wait;
@@ -49,7 +50,7 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
     gui.postOpenSignInWindow(&state,
                              SignInPage{QString::fromStdString(title),
                                         QUrl(QString::fromStdString(url), QUrl::TolerantMode),
-                                        userAgent});
+                                        userAgent, activationToken});
 
     {
         std::unique_lock<std::mutex> waitLock(wait.mutex);

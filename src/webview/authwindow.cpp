@@ -3,11 +3,13 @@
 #include "channel/guicalls.h"
 #include "signin/helperstate.h"
 #include "webview/authpage.h"
+#include "webview/windowactivation.h"
 
 #include <QCloseEvent>
 #include <QMenu>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
+#include <QWindow>
 
 #include <cstdio>
 #include <mutex>
@@ -62,12 +64,13 @@ AuthPage *AuthWindow::newPage(QObject *parent)
 void AuthWindow::beginSignIn(const SignInPage &signIn)
 {
     signInOpen = true;
+    const std::string activationToken = signInActivationToken(signIn.activationToken);
     setWindowTitle(literalWindowTitle(signIn.title));
     resize(800, 600);
     connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
     show();
     raise();
-    activateWindow();
+    activateShownWindow(this, activationToken);
     view->setFocus();
     // Set on every sign-in, so that one request's user agent never carries over to the next.
     const std::string &userAgent
@@ -92,6 +95,12 @@ void AuthWindow::endSignIn()
     view->setPage(page);
     ended->retire();
     delete ended;
+    cancelActivation(this);
+    // Every sign-in gets a new native window, as after a close. A window that is hidden and
+    // shown again can come back under XWayland looking focused while the X input focus stays
+    // on no window, so that every key is lost; a new window is mapped and focused as such.
+    if (QWindow *native = windowHandle())
+        native->destroy();
 }
 
 void AuthWindow::adoptSignInWidget(QWidget *widget)

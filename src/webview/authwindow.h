@@ -23,7 +23,8 @@ public:
     explicit AuthWindow(HelperState *state);
     ~AuthWindow() override;
 
-    // Titles, sizes and shows the window and loads the page of a new sign-in.
+    // Titles, sizes, shows and activates the window (with the sign-in's activation token, if
+    // any) and loads the page of a new sign-in.
     void beginSignIn(const SignInPage &page);
     // Hides the window and drops everything of the sign-in that ends: its page with its history,
     // its popups and dialogs. A fresh page waits for the next sign-in.
@@ -54,5 +55,5 @@ private:
 void openSignInWindow(HelperState *state, const SignInPage &page);
 
 // Runs on the GUI thread: ends the sign-in in the window, if there is one; the window serves the
-// next sign-in.
+// next sign-in, in a new native window.
 void hideSignInWindow(HelperState *state);

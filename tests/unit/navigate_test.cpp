@@ -159,14 +159,14 @@ TEST(NavigateSession, TwoNavigatesInARowAreBothAnsweredInOrder)
     EXPECT_EQ(state.redirectUri, "app://two/");
 }
 
-TEST(NavigateSession, TheWindowIsAskedForTitleUrlAndUserAgent)
+TEST(NavigateSession, TheWindowIsAskedForTitleUrlUserAgentAndActivationToken)
 {
     HelperState state;
     FakeGui gui;
     gui.onOpen = testsupport::closeLater(gui);
     runSession(
-        R"({"id":1,"method":"navigate","params":{"title":"Anmelden \u00fcber \u2603","url":"https://idp.example/a b?x=%zz","redirect_uri":"app://auth/done","user_agent":"TestAgent/2.0"}}
-{"id":2,"method":"navigate","params":{"title":7,"url":null,"user_agent":""}}
+        R"({"id":1,"method":"navigate","params":{"title":"Anmelden \u00fcber \u2603","url":"https://idp.example/a b?x=%zz","redirect_uri":"app://auth/done","user_agent":"TestAgent/2.0","activation_token":"sway-1_TIME42"}}
+{"id":2,"method":"navigate","params":{"title":7,"url":null,"user_agent":"","activation_token":42}}
 {"id":3,"method":"navigate","params":"not an object"}
 )",
         state, gui);
@@ -181,12 +181,14 @@ TEST(NavigateSession, TheWindowIsAskedForTitleUrlAndUserAgent)
     EXPECT_TRUE(pages[0].url.isValid()) << "tolerant parsing keeps a URL with a space";
     EXPECT_EQ(pages[0].url.host(), QStringLiteral("idp.example"));
     EXPECT_EQ(pages[0].userAgent, "TestAgent/2.0");
+    EXPECT_EQ(pages[0].activationToken, "sway-1_TIME42");
 
     for (std::size_t i = 1; i < 3; ++i) {
         SCOPED_TRACE(i);
         EXPECT_TRUE(pages[i].title.isEmpty());
         EXPECT_TRUE(pages[i].url.isEmpty());
         EXPECT_EQ(pages[i].userAgent, "") << "empty: the engine's default user agent";
+        EXPECT_EQ(pages[i].activationToken, "") << "a token of another type is no token";
     }
 }
 
