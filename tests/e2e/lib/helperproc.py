@@ -346,10 +346,12 @@ class Helper:
     args, when given, replaces the whole argument list after argv[0]; "{in}" and "{out}" in
     it are replaced by the child's in-channel and out-channel descriptors. argv0 replaces the
     program name the child sees. stdout_pipe=True collects standard output; False sends it to
-    /dev/null; an int is used as the child's standard output descriptor as it is."""
+    /dev/null; an int is used as the child's standard output descriptor as it is. user, when
+    given, is an account whose popen_args() switch the child to it (desktop.Account): the
+    pipes are still made here, and the child inherits its two ends as any client's would."""
 
     def __init__(self, args=None, env=None, devtools_port=None, stdout_pipe=True, argv0=None,
-                 pass_fds=()):
+                 pass_fds=(), user=None):
         self.env = dict(env) if env is not None else base_env(offscreen=True)
         if devtools_port is not None:
             self.env["QTWEBENGINE_REMOTE_DEBUGGING"] = "127.0.0.1:%d" % devtools_port
@@ -358,6 +360,7 @@ class Helper:
         self._argv0 = argv0
         self._stdout_pipe = stdout_pipe
         self._extra_fds = tuple(pass_fds)
+        self._user_args = user.popen_args() if user is not None else {}
         self.process = None
         self.pid = None
         self.last_raw = None
@@ -392,7 +395,7 @@ class Helper:
                 [self._argv0 if self._argv0 is not None else binary] + args,
                 executable=binary, env=self.env, stdin=subprocess.DEVNULL, stdout=stdout,
                 stderr=subprocess.PIPE, pass_fds=(in_r, out_w) + self._extra_fds,
-                start_new_session=True)
+                start_new_session=True, **self._user_args)
         finally:
             # The child holds its own copies; ours would keep the pipes from ever ending.
             os.close(in_r)

@@ -41,7 +41,7 @@ _SIGN_IN_PAGE = """<!DOCTYPE html>
 <h1>Sign in</h1>
 <form method="post" action="/login">
   <input type="hidden" name="session" value="{session}">
-  <label>User name <input id="username" name="username" type="text" autocomplete="off"></label>
+  <label>User name <input id="username" name="username" type="text" autocomplete="off"{autofocus}></label>
   <label>Password <input id="password" name="password" type="password"></label>
   <button id="signin" type="submit" name="action" value="signin">Sign in</button>
   <button id="cancel" type="submit" name="action" value="cancel">Cancel</button>
@@ -123,15 +123,17 @@ class Provider:
             self.codes.append(code)
         return code
 
-    def sign_in_url(self, redirect_uri, state, code_suffix=""):
+    def sign_in_url(self, redirect_uri, state, code_suffix="", autofocus=False):
         """Opens a sign-in session and returns the URL of its sign-in page. A correct user
         name and password end it with a 302 to redirect_uri?code=<code><code_suffix>&state=..;
         "Cancel" ends it with a redirect carrying "error" and "error_subcode". The code is
-        in .session_code(url)."""
+        in .session_code(url). autofocus puts the caret in the user name field on load, as
+        most providers do, so a person can type at once."""
         session = "s%d" % next(self._counter)
         with self._lock:
             self._sessions[session] = {"redirect_uri": redirect_uri, "state": state,
-                                       "code": None, "suffix": code_suffix}
+                                       "code": None, "suffix": code_suffix,
+                                       "autofocus": autofocus}
         return "%s/login?session=%s" % (self.origin, session)
 
     def session_code(self, sign_in_url):
@@ -240,7 +242,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if self.owner._session(session) is None:
                 self._send(404, b"no such session")
                 return
-            self._html(_SIGN_IN_PAGE.format(session=html.escape(session)))
+            autofocus = " autofocus" if self.owner._session(session)["autofocus"] else ""
+            self._html(_SIGN_IN_PAGE.format(session=html.escape(session), autofocus=autofocus))
         elif url.path.startswith("/page/"):
             self._configured_page(url.path[len("/page/"):])
         elif url.path.startswith("/beacon/"):
