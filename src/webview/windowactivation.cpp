@@ -22,8 +22,7 @@ public:
     explicit ExposedActivation(QWidget *window)
         : QObject(window)
         , window(window)
-    {
-    }
+    { }
 
     void setToken(const std::string &text)
     {
