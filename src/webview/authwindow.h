@@ -27,7 +27,7 @@ public:
     // any) and loads the page of a new sign-in.
     void beginSignIn(const SignInPage &page);
     // Hides the window and drops everything of the sign-in that ends: its page with its history,
-    // its popups and dialogs. A fresh page waits for the next sign-in.
+    // its popups and dialogs, its native window. A fresh page waits for the next sign-in.
     void endSignIn();
     // True between beginSignIn and endSignIn.
     bool isSignInOpen() const { return signInOpen; }
