@@ -12,17 +12,33 @@ packages=(
     libgtest-dev clang libclang-rt-14-dev
     time procps
 )
+# The desktops the process tests start (sway with XWayland, openbox on Xvfb) and the tools that
+# stand in for a person there. Installed without their recommends: those are configuration
+# programs, menus and wallpapers (openbox's would bring a second Qt and GTK 2).
+lean_packages=(
+    sway xwayland qt6-wayland wtype grim foot
+    openbox xterm
+)
 
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing_from() {
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            echo "$package"
+        fi
+    done
+}
+mapfile -t missing < <(missing_from "${packages[@]}")
+mapfile -t missing_lean < <(missing_from "${lean_packages[@]}")
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_lean[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Installing: ${missing[*]}" >&2
+echo "Installing: ${missing[*]} ${missing_lean[*]}" >&2
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
+if [ ${#missing[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
+fi
+if [ ${#missing_lean[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing_lean[@]}" >&2
+fi
