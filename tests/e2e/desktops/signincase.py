@@ -8,7 +8,6 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import helperproc  # noqa: E402,F401  (imported for the modules that import this one)
 import provider as idp  # noqa: E402
 
 REPLY_TIMEOUT = 40
@@ -44,12 +43,18 @@ class SignInCase(unittest.TestCase):
         helper.send({"jsonrpc": "2.0", "id": request_id, "method": "navigate", "params": params})
         return url
 
-    def wait_loaded(self, helper, url, count=1):
-        """Waits for the helper's count-th load line of url: the page is there to type into."""
+    def wait_loaded(self, helper, url):
+        """Waits for the helper's load line of url."""
         line = "[tavisk] loaded " + url
-        if not helper.wait_stdout(lambda lines: lines.count(line) >= count, REPLY_TIMEOUT):
+        if not helper.wait_stdout(lambda lines: line in lines, REPLY_TIMEOUT):
             raise AssertionError("%r never loaded; stdout %r, stderr %r"
                                  % (url, helper.stdout_lines, helper.stderr_text()[-2000:]))
+
+    def wait_ready(self, helper, url):
+        """Waits until the sign-in page shows its caret in a window that has the keyboard, as
+        a person waits to see it before typing. No click or key was sent to get there."""
+        self.wait_loaded(helper, url)
+        self.provider.wait_ready(url, REPLY_TIMEOUT)
 
     def assert_signed_in(self, helper, request_id, url):
         """The reply is the provider's redirect with the code it issued for url."""

@@ -43,7 +43,7 @@ class Openbox(signincase.SignInCase):
     def type_sign_in(self, helper, request_id, title):
         url = self.navigate(helper, request_id, title)
         self.wait_active(title)
-        self.wait_loaded(helper, url)
+        self.wait_ready(helper, url)
         self.desk.xdotool("type", "--delay", "20", USER)
         self.desk.xdotool("key", "Tab")
         self.desk.xdotool("type", "--delay", "20", PASSWORD)

@@ -47,7 +47,7 @@ class SwayCase(signincase.SignInCase):
         keyboard as soon as it is up."""
         url = self.navigate(helper, request_id, title)
         self.sway.wait_for_window(title, focused=True)
-        self.wait_loaded(helper, url)
+        self.wait_ready(helper, url)
         self.sway.type(USER, ("key", "Tab"), PASSWORD, ("key", "Return"))
         self.assert_signed_in(helper, request_id, url)
         self.sway.wait_gone(title)
@@ -85,12 +85,13 @@ class NativeWayland(SwayCase):
                 title = "%s %d" % (GUARDED, request_id)
                 extra = {"activation_token": token} if token else {}
                 url = self.navigate(helper, request_id, title, **extra)
-                self.wait_loaded(helper, url)
                 if request_id < 3:
                     self.sway.wait_for_window(title, focused=True)
+                    self.wait_ready(helper, url)
                     self.sway.type(USER, ("key", "Tab"), PASSWORD, ("key", "Return"))
                     self.assert_signed_in(helper, request_id, url)
                 else:
+                    self.wait_loaded(helper, url)
                     self.sway.wait_for_window(title, focused=False)
                     self.assertEqual(self.sway.focused().get("name"), "terminal")
                     self.sway.command('[title="^%s$"] kill' % title)

@@ -11,7 +11,6 @@ every process started here is killed when its context manager exits.
 import json
 import os
 import pwd
-import shutil
 import signal
 import socket
 import struct
@@ -150,10 +149,9 @@ class Sway:
         self.ipc_socket = os.path.join(self.runtime_dir, ipc)
         _wait(lambda: self._ipc_answers(), self.start_timeout, "sway's IPC did not answer")
         if self.xwayland == "force":
-            # XWayland announces its display in the window manager's environment only, so
-            # take it from the X socket sway's XWayland opened.
-            before = set(os.listdir("/tmp/.X11-unix"))
-            self.x_display = _wait(lambda: self._xwayland_display(before), self.start_timeout,
+            # sway tells its XWayland display only to the clients it starts itself, so read it
+            # from the command line of the XWayland it started, once its socket exists.
+            self.x_display = _wait(self._xwayland_display, self.start_timeout,
                                    "XWayland did not start")
 
     def _ipc_answers(self):
@@ -162,7 +160,7 @@ class Sway:
         except AssertionError:
             return False
 
-    def _xwayland_display(self, _before):
+    def _xwayland_display(self):
         for process_pid in helperproc.descendants(self.process.pid):
             try:
                 with open("/proc/%d/cmdline" % process_pid, "rb") as f:
@@ -212,12 +210,11 @@ class Sway:
         return env
 
     def helper_env(self, platform="wayland"):
-        """The helper's environment under this compositor: the engine's chatter silenced, its
-        sandbox on unless we could not leave root (then see helperproc.base_env)."""
+        """The helper's environment under this compositor: the engine's chatter silenced and
+        its sandbox left on, as the helper never runs as root here (the sandbox needs
+        unprivileged user namespaces, which Debian 12 allows)."""
         env = self.env(platform)
         env["QT_LOGGING_RULES"] = "qt.webenginecontext.info=false"
-        if os.geteuid() == 0 and not self.account.switch:
-            env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
         home = self.account.private_dir("tavisk-home-")
         env.update(HOME=home, TMPDIR=home)
         return env

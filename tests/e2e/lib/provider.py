@@ -45,9 +45,22 @@ _SIGN_IN_PAGE = """<!DOCTYPE html>
   <label>Password <input id="password" name="password" type="password"></label>
   <button id="signin" type="submit" name="action" value="signin">Sign in</button>
   <button id="cancel" type="submit" name="action" value="cancel">Cancel</button>
-</form>
+</form>{ready_script}
 </body></html>
 """
+
+# With autofocus: tells the server, once, when what a person would wait for is there: the page
+# has painted and the caret is in the user name field of a page that has the keyboard.
+_READY_SCRIPT = """
+<script>
+  var ready = setInterval(function () {{
+    if (!document.hasFocus() || document.activeElement.id !== "username") return;
+    clearInterval(ready);
+    requestAnimationFrame(function () {{ requestAnimationFrame(function () {{
+      fetch("/beacon/ready-{session}", {{cache: "no-store"}});
+    }}); }});
+  }}, 20);
+</script>"""
 
 _PLAIN_PAGE = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>{title}</title></head>
@@ -128,13 +141,19 @@ class Provider:
         name and password end it with a 302 to redirect_uri?code=<code><code_suffix>&state=..;
         "Cancel" ends it with a redirect carrying "error" and "error_subcode". The code is
         in .session_code(url). autofocus puts the caret in the user name field on load, as
-        most providers do, so a person can type at once."""
+        most providers do, so a person can type at once (see wait_ready)."""
         session = "s%d" % next(self._counter)
         with self._lock:
             self._sessions[session] = {"redirect_uri": redirect_uri, "state": state,
                                        "code": None, "suffix": code_suffix,
                                        "autofocus": autofocus}
         return "%s/login?session=%s" % (self.origin, session)
+
+    def wait_ready(self, sign_in_url, timeout):
+        """Waits until the autofocus sign-in page at sign_in_url has painted with the caret in
+        its user name field and the keyboard on the page; AssertionError after timeout."""
+        session = urllib.parse.parse_qs(urllib.parse.urlsplit(sign_in_url).query)["session"][0]
+        return self.wait_for_request("/beacon/ready-" + session, timeout)
 
     def session_code(self, sign_in_url):
         """The code a sign-in session issued, or None if it has issued none."""
@@ -242,8 +261,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if self.owner._session(session) is None:
                 self._send(404, b"no such session")
                 return
-            autofocus = " autofocus" if self.owner._session(session)["autofocus"] else ""
-            self._html(_SIGN_IN_PAGE.format(session=html.escape(session), autofocus=autofocus))
+            autofocus = self.owner._session(session)["autofocus"]
+            ready = _READY_SCRIPT.format(session=html.escape(session)) if autofocus else ""
+            self._html(_SIGN_IN_PAGE.format(session=html.escape(session),
+                                            autofocus=" autofocus" if autofocus else "",
+                                            ready_script=ready))
         elif url.path.startswith("/page/"):
             self._configured_page(url.path[len("/page/"):])
         elif url.path.startswith("/beacon/"):
