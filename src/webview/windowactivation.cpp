@@ -13,9 +13,9 @@ constexpr char kTokenVariable[] = "XDG_ACTIVATION_TOKEN";
 
 // Holds a window's pending token and sends it once the window system has exposed the window.
 // The expose is answered by painting and committing the first frame within the same event, so
-// the request posted from there reaches the compositor after the window was mapped. The native
-// window (and with it the QWindow) can be replaced right after a show, so the watch is on the
-// whole application, and only while a token is pending. One per window, a child of it.
+// the request posted from there reaches the compositor after the window was mapped. The watch
+// is on the whole application, only while a token is pending, so that it sees the expose of
+// whichever QWindow the widget has by then. One per window, a child of it.
 class ExposedActivation : public QObject
 {
 public:
@@ -33,25 +33,38 @@ public:
             QCoreApplication::instance()->installEventFilter(this);
     }
 
+    // Posts the pending token's request now if the window is exposed already (as on platforms
+    // that expose a window within show()).
+    void postIfExposed()
+    {
+        if (!token.empty() && window->windowHandle() != nullptr
+            && window->windowHandle()->isExposed())
+            post();
+    }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Expose && watched == window->windowHandle()
-            && window->windowHandle()->isExposed()) {
-            QMetaObject::invokeMethod(
-                this, [this, posted = token] { activate(posted); }, Qt::QueuedConnection);
-            setToken(std::string());
-        }
+        if (event->type() == QEvent::Expose && watched == window->windowHandle())
+            postIfExposed();
         return false;
     }
 
 private:
+    void post()
+    {
+        QMetaObject::invokeMethod(
+            this, [this, posted = token] { activate(posted); }, Qt::QueuedConnection);
+        setToken(std::string());
+    }
+
     void activate(const std::string &posted)
     {
         if (!window->isVisible())
             return;
         // Qt's Wayland platform reads the variable inside this very call and removes it once
-        // used; other platforms never read it, and it must not outlive the call there either.
+        // used (setting and clearing it on this thread, as Qt itself does); other platforms
+        // never read it, and it must not outlive the call there either.
         qputenv(kTokenVariable, QByteArray::fromStdString(posted));
         window->activateWindow();
         qunsetenv(kTokenVariable);
@@ -89,9 +102,12 @@ std::string signInActivationToken(const std::string &requestToken)
 
 void activateShownWindow(QWidget *window, const std::string &token)
 {
-    activationOf(window)->setToken(token);
+    ExposedActivation *activation = activationOf(window);
+    activation->setToken(token);
     if (token.empty())
         window->activateWindow();
+    else
+        activation->postIfExposed();
 }
 
 void cancelActivation(QWidget *window)
