@@ -11,6 +11,7 @@ every process started here is killed when its context manager exits.
 import json
 import os
 import pwd
+import shutil
 import signal
 import socket
 import struct
@@ -21,6 +22,7 @@ import time
 import helperproc
 
 _POLL_SECONDS = 0.05
+_X_SOCKETS = "/tmp/.X11-unix"
 
 
 # ---------------------------------------------------------------------------------------------
@@ -44,6 +46,20 @@ class Account:
         if not self.switch:
             return {}
         return {"user": self.uid, "group": self.gid, "extra_groups": []}
+
+    def reachable_binary(self):
+        """The helper binary as this account can run it: TAVISK_BINARY itself, or a copy in a
+        folder of the account's when the build lies where it cannot look (under /root, say)."""
+        path = helperproc.binary_path()
+        if not self.switch:
+            return path
+        probe = subprocess.run(["test", "-x", path], **self.popen_args())
+        if probe.returncode == 0:
+            return path
+        copy = os.path.join(self.private_dir("tavisk-bin-"), os.path.basename(path))
+        shutil.copy2(path, copy)
+        os.chmod(copy, 0o755)
+        return copy
 
     def private_dir(self, prefix):
         """A fresh 0700 folder owned by the account, removed when the tests end."""
@@ -113,6 +129,7 @@ class Sway:
         self.ipc_socket = None
         self.x_display = None
         self._clients = []
+        self._binary = None
 
     def __enter__(self):
         self.runtime_dir = self.account.private_dir("tavisk-sway-")
@@ -121,6 +138,10 @@ class Sway:
             f.write(_SWAY_CONFIG.format(scale=self.scale, xwayland=self.xwayland,
                                         extra=self.extra))
         os.chmod(config, 0o644)
+        if self.xwayland != "disable" and os.geteuid() == 0 and not os.path.isdir(_X_SOCKETS):
+            # X servers want this folder made by root; XWayland, run as nobody, would own it.
+            os.mkdir(_X_SOCKETS)
+            os.chmod(_X_SOCKETS, 0o1777)
         env = self._base_env()
         env.update(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1")
         self._log = open(os.path.join(self.runtime_dir, "sway.log"), "wb")
@@ -170,7 +191,7 @@ class Sway:
             if argv and argv[0].endswith(b"Xwayland") and len(argv) > 1:
                 display = argv[1].decode()
                 number = display.lstrip(":")
-                if os.path.exists("/tmp/.X11-unix/X" + number):
+                if os.path.exists(os.path.join(_X_SOCKETS, "X" + number)):
                     return display
         return None
 
@@ -221,7 +242,10 @@ class Sway:
 
     def helper(self, platform="wayland", **kwargs):
         """A helperproc.Helper that runs as the desktop's user in this session."""
-        return helperproc.Helper(env=self.helper_env(platform), user=self.account, **kwargs)
+        if self._binary is None:
+            self._binary = self.account.reachable_binary()
+        return helperproc.Helper(env=self.helper_env(platform), user=self.account,
+                                 binary=self._binary, **kwargs)
 
     # -- tools -------------------------------------------------------------------------------
 

@@ -348,10 +348,11 @@ class Helper:
     program name the child sees. stdout_pipe=True collects standard output; False sends it to
     /dev/null; an int is used as the child's standard output descriptor as it is. user, when
     given, is an account whose popen_args() switch the child to it (desktop.Account): the
-    pipes are still made here, and the child inherits its two ends as any client's would."""
+    pipes are still made here, and the child inherits its two ends as any client's would.
+    binary, when given, is run in place of TAVISK_BINARY (a copy the user can reach)."""
 
     def __init__(self, args=None, env=None, devtools_port=None, stdout_pipe=True, argv0=None,
-                 pass_fds=(), user=None):
+                 pass_fds=(), user=None, binary=None):
         self.env = dict(env) if env is not None else base_env(offscreen=True)
         if devtools_port is not None:
             self.env["QTWEBENGINE_REMOTE_DEBUGGING"] = "127.0.0.1:%d" % devtools_port
@@ -361,6 +362,7 @@ class Helper:
         self._stdout_pipe = stdout_pipe
         self._extra_fds = tuple(pass_fds)
         self._user_args = user.popen_args() if user is not None else {}
+        self._binary = binary
         self.process = None
         self.pid = None
         self.last_raw = None
@@ -383,7 +385,7 @@ class Helper:
         else:
             args = [a.replace("{in}", str(in_r)).replace("{out}", str(out_w))
                     for a in self._args]
-        binary = binary_path()
+        binary = self._binary or binary_path()
         if self._stdout_pipe is True:
             stdout = subprocess.PIPE
         elif self._stdout_pipe is False:
