@@ -104,6 +104,7 @@ _SWAY_CONFIG = """\
 output HEADLESS-1 mode 1280x800 scale {scale}
 xwayland {xwayland}
 default_border normal
+# A valid xdg-activation token gives a window the keyboard (sway would only mark it urgent).
 focus_on_window_activation focus
 # A person's close: the key binding every sway user has for it.
 bindsym Mod4+Shift+q kill
