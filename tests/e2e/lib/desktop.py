@@ -72,21 +72,25 @@ class Account:
 
 
 def _stop(process, timeout=5):
-    """Ends a process started in its own session, with everything in that session."""
-    if process is None or process.poll() is not None:
+    """Ends a process started in its own session, with everything in its process group: sway
+    leaves a forked copy of itself waiting for XWayland, which outlives it unless killed."""
+    if process is None:
         return
-    try:
-        os.killpg(process.pid, signal.SIGTERM)
-    except ProcessLookupError:
-        return
-    try:
-        process.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
+    for sig in (signal.SIGTERM, signal.SIGKILL):
         try:
-            os.killpg(process.pid, signal.SIGKILL)
+            os.killpg(process.pid, sig)
         except ProcessLookupError:
-            pass
-        process.wait(timeout=timeout)
+            break
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            continue
+        if not helperproc.wait_until(lambda: not helperproc.group_members(process.pid),
+                                     0.5 if sig == signal.SIGTERM else timeout):
+            continue
+        break
+    if helperproc.group_members(process.pid):
+        raise AssertionError("process group %d outlived SIGKILL" % process.pid)
 
 
 def _wait(predicate, timeout, what):
