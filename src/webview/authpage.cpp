@@ -2,6 +2,7 @@
 
 #include "signin/helperstate.h"
 #include "signin/redirect.h"
+#include "webview/certificatechooser.h"
 #include "webview/pagedialogs.h"
 
 #include <QWebEngineFileSystemAccessRequest>
@@ -10,6 +11,7 @@
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineView>
 
 #include <mutex>
 
@@ -44,6 +46,13 @@ AuthPage::AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *pare
             [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
             [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+    // A site that asks for a client certificate gets one only by the person's choice, made in
+    // a chooser on top of the window that shows this page.
+    connect(this, &QWebEnginePage::selectClientCertificate, this,
+            [this](const QWebEngineClientCertificateSelection &selection) {
+                QWebEngineView *view = QWebEngineView::forPage(this);
+                showCertificateChooser(view != nullptr ? view->window() : nullptr, selection);
+            });
 }
 
 AuthPage::~AuthPage() = default;

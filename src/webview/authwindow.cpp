@@ -3,6 +3,7 @@
 #include "channel/guicalls.h"
 #include "signin/helperstate.h"
 #include "webview/authpage.h"
+#include "webview/certificatechooser.h"
 #include "webview/windowactivation.h"
 
 #include <QCloseEvent>
@@ -52,7 +53,11 @@ AuthWindow::AuthWindow(HelperState *state)
     view->setPage(page);
 }
 
-AuthWindow::~AuthWindow() = default;
+AuthWindow::~AuthWindow()
+{
+    // Answered while the page still exists, not after it as the children are deleted.
+    closeCertificateChoosers(this);
+}
 
 AuthPage *AuthWindow::newPage(QObject *parent)
 {
@@ -83,6 +88,8 @@ void AuthWindow::endSignIn()
 {
     signInOpen = false;
     hide();
+    // A chooser still open presents no certificate, to a page that is about to go.
+    closeCertificateChoosers(this);
     for (const QPointer<QWidget> &widget : std::as_const(signInWidgets)) {
         if (!widget.isNull())
             delete widget.data();

@@ -1,0 +1,132 @@
+#include "webview/certificatechooser.h"
+
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QString dateText(const QDateTime &time)
+{
+    // ISO dates read the same in every locale and sort as text.
+    return time.toUTC().date().toString(Qt::ISODate);
+}
+
+QString serialText(const QSslCertificate &certificate)
+{
+    return QString::fromLatin1(certificate.serialNumber());
+}
+
+} // namespace
+
+CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelection &selection,
+                                       QWidget *parent)
+    : QDialog(parent)
+    , selection(selection)
+    , certificates(selection.certificates())
+{
+    setWindowTitle(QStringLiteral("Choose a certificate"));
+
+    // Plain text: the host comes from the network and must not be read as markup.
+    auto *prompt = new QLabel;
+    prompt->setTextFormat(Qt::PlainText);
+    prompt->setWordWrap(true);
+    prompt->setText(
+        QStringLiteral("%1 asks for a certificate to identify you. Present the selected one, or "
+                       "continue without a certificate.")
+            .arg(selection.host().toString()));
+
+    list = new QTreeWidget;
+    list->setColumnCount(3);
+    list->setHeaderLabels(
+        {QStringLiteral("Issued to"), QStringLiteral("Issued by"), QStringLiteral("Valid")});
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (const QSslCertificate &certificate : certificates) {
+        auto *row = new QTreeWidgetItem(
+            {certificate.subjectDisplayName(), certificate.issuerDisplayName(),
+             QStringLiteral("%1 to %2")
+                 .arg(dateText(certificate.effectiveDate()), dateText(certificate.expiryDate()))});
+        // Two certificates may carry the same name; the serial number tells them apart.
+        row->setToolTip(0, QStringLiteral("Serial number %1").arg(serialText(certificate)));
+        list->addTopLevelItem(row);
+    }
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    if (list->topLevelItemCount() > 0)
+        list->setCurrentItem(list->topLevelItem(0));
+
+    auto *buttons = new QDialogButtonBox;
+    continueButton = buttons->addButton(QStringLiteral("Continue"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Continue without a certificate"),
+                       QDialogButtonBox::RejectRole);
+    // Enter in the list presses the default button: the selected certificate is presented.
+    continueButton->setDefault(true);
+    continueButton->setEnabled(list->currentItem() != nullptr);
+
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(list, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
+    connect(list, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *current) { continueButton->setEnabled(current != nullptr); });
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(prompt);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    resize(600, 280);
+    // The list holds the focus, so that arrow keys move the selection from the start.
+    list->setFocus();
+}
+
+CertificateChooser::~CertificateChooser()
+{
+    // Deleted unanswered only with the sign-in window; the page then goes on without one.
+    answer(false);
+}
+
+void CertificateChooser::done(int result)
+{
+    answer(result == QDialog::Accepted);
+    QDialog::done(result);
+    deleteLater();
+}
+
+void CertificateChooser::answer(bool present)
+{
+    if (answered)
+        return;
+    answered = true;
+    const int row = list->indexOfTopLevelItem(list->currentItem());
+    if (present && row >= 0 && row < certificates.size())
+        selection.select(certificates.at(row));
+    else
+        selection.selectNone();
+}
+
+void showCertificateChooser(QWidget *parent, const QWebEngineClientCertificateSelection &selection)
+{
+    if (parent == nullptr || selection.certificates().isEmpty()) {
+        // Nothing to choose from, or no window of a sign-in to ask in (a page that is not
+        // shown): presenting none never identifies the person.
+        QWebEngineClientCertificateSelection(selection).selectNone();
+        return;
+    }
+    auto *chooser = new CertificateChooser(selection, parent);
+    chooser->show();
+    chooser->raise();
+    chooser->activateWindow();
+}
+
+void closeCertificateChoosers(QWidget *parent)
+{
+    const auto choosers
+        = parent->findChildren<CertificateChooser *>(QString(), Qt::FindDirectChildrenOnly);
+    for (CertificateChooser *chooser : choosers)
+        chooser->reject();
+}

@@ -1,0 +1,45 @@
+// The chooser a person answers when a site asks for a TLS client certificate.
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QSslCertificate>
+#include <QWebEngineClientCertificateSelection>
+
+class QPushButton;
+class QTreeWidget;
+
+// A non-modal dialog on top of the sign-in window for one request of the engine: the
+// certificates the engine offers for the host, the first one selected. Accepting it (Enter,
+// "Continue", a double click) presents the selected certificate; rejecting it (Escape,
+// "Continue without a certificate", closing it, or the end of its sign-in) presents none. It
+// answers the engine exactly once and then deletes itself. Lives on the GUI thread; a child of
+// the sign-in window, which closes it before it goes.
+class CertificateChooser : public QDialog
+{
+    Q_OBJECT
+
+public:
+    CertificateChooser(const QWebEngineClientCertificateSelection &selection, QWidget *parent);
+    ~CertificateChooser() override;
+
+    void done(int result) override;
+
+private:
+    void answer(bool present);
+
+    QWebEngineClientCertificateSelection selection;
+    const QList<QSslCertificate> certificates; // in the engine's order, one row each
+    QTreeWidget *list = nullptr;
+    QPushButton *continueButton = nullptr;
+    bool answered = false;
+};
+
+// Runs on the GUI thread: shows a chooser for the request on top of parent and returns at once
+// (never a nested event loop). A request with no certificate to offer, or with no parent to
+// show it on, is answered with none.
+void showCertificateChooser(QWidget *parent, const QWebEngineClientCertificateSelection &selection);
+
+// Runs on the GUI thread: rejects every chooser open on top of parent, so none outlives the
+// sign-in that asked for it and no certificate is presented without the person's choice.
+void closeCertificateChoosers(QWidget *parent);
