@@ -1,0 +1,235 @@
+"""Certificate sign-in: a provider that asks for a TLS client certificate, and the chooser.
+
+The provider (tlsprovider) requires a certificate from a test CA and puts the subject of the
+one presented into its redirect; the engine finds the certificates in a private NSS database
+made here (testpki) at $HOME/.pki/nssdb. Two users, Alice and Bob; Alice's certificate expires
+last, so the engine lists it first. The person answers the chooser with the keyboard (xdotool
+under Xvfb, to the chooser once it holds the X input focus) or closes it as a window manager's
+close button does.
+
+The engine keeps a connection on which a certificate was presented, and remembers the choice,
+for the rest of the process: every sign-in here that must ask again uses a provider of its own
+(a new port). A smart card reaches the engine through the same NSS database, but needs a card;
+only the software path is tested here.
+"""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+import helperproc  # noqa: E402
+import testpki  # noqa: E402
+import tlsprovider  # noqa: E402
+import xwindow  # noqa: E402
+
+REPLY_TIMEOUT = 30
+CHOOSER = "Choose a certificate"
+SIGN_IN = "Certificate sign-in"
+ALICE, BOB = "Alice Example", "Bob Example"
+NO_CERTIFICATE = "PEER_DID_NOT_RETURN_A_CERTIFICATE"
+
+xserver = helperproc.SharedXServer()
+_pki = None
+_home = None
+_temp = None
+_display = None
+
+
+def setUpModule():
+    global _pki, _home, _temp, _display
+    _temp = tempfile.TemporaryDirectory(prefix="tavisk-pki-")
+    _pki = testpki.TestPki(_temp.name, [(ALICE, 400), (BOB, 200)])
+    _home = os.path.join(_temp.name, "home")
+    db = _pki.make_nss_db(_home)
+    assert testpki.TestPki.nss_nicknames(db) == [testpki.TestPki.CA_NAME, ALICE, BOB]
+    xserver.start()
+    # Held for the whole module: Xvfb resets when its last client leaves, and refuses the
+    # connections that arrive meanwhile.
+    _display = xwindow.Display(xserver.display)
+
+
+def tearDownModule():
+    _display.close()
+    xserver.stop()
+    _temp.cleanup()
+
+
+def ok_raw(request_id, url):
+    return json.dumps({"id": request_id, "jsonrpc": "2.0",
+                       "result": {"redirect_url": url, "status": "ok"}},
+                      separators=(",", ":")).encode("utf-8") + b"\n"
+
+
+def error_raw(request_id, message):
+    return json.dumps({"error": {"code": 1, "message": message}, "id": request_id,
+                       "jsonrpc": "2.0"}, separators=(",", ":")).encode("utf-8") + b"\n"
+
+
+class CertificateSignInTest(unittest.TestCase):
+    def setUp(self):
+        self.display = _display
+        self.providers = []
+        env = helperproc.base_env(display=xserver.display)
+        scratch = self.enterContext(tempfile.TemporaryDirectory())
+        # HOME holds the NSS database; everything else the engine might write goes elsewhere.
+        env.update(HOME=_home, TMPDIR=scratch, XDG_CONFIG_HOME=os.path.join(scratch, "config"),
+                   XDG_CACHE_HOME=os.path.join(scratch, "cache"),
+                   XDG_DATA_HOME=os.path.join(scratch, "data"))
+        self.helper = self.enterContext(helperproc.Helper(env=env))
+
+    def provider(self):
+        provider = self.enterContext(tlsprovider.TlsProvider(_pki))
+        self.providers.append(provider)
+        return provider
+
+    def navigate(self, request_id, provider, **extra):
+        sign_in = provider.sign_in_url("st%d" % request_id)
+        self.helper.send({"jsonrpc": "2.0", "id": request_id, "method": "navigate",
+                          "params": dict(url=sign_in, title=SIGN_IN,
+                                         redirect_uri=provider.callback, **extra)})
+        return sign_in
+
+    def redirect(self, provider, request_id, subject):
+        code = provider.codes[-1]
+        return "%s?subject=%s&code=%s&state=st%d" % (provider.callback, subject, code,
+                                                     request_id)
+
+    def wait_for_chooser(self):
+        """The chooser's window, once shown and holding the X input focus; a click into its
+        text (no button, no list row) gives it the focus if it does not have it yet."""
+        window = self.display.wait_for_window(CHOOSER)
+        env = dict(os.environ, DISPLAY=xserver.display)
+
+        def focused():
+            out = subprocess.run(["xdotool", "getwindowfocus"], env=env, timeout=10,
+                                 capture_output=True, text=True).stdout.strip()
+            return out.isdigit() and int(out) == window
+
+        if not helperproc.wait_until(focused, 2):
+            subprocess.run(["xdotool", "mousemove", "--window", str(window), "30", "12",
+                            "click", "1"], env=env, timeout=10, check=True)
+            self.assertTrue(helperproc.wait_until(focused, 5), "the chooser never got focus")
+        return window
+
+    def keys(self, *names):
+        subprocess.run(["xdotool", "key", "--delay", "80"] + list(names), timeout=10,
+                       env=dict(os.environ, DISPLAY=xserver.display), check=True)
+
+    def assert_no_chooser(self):
+        """No chooser window is left, neither shown nor merely hidden."""
+        gone = helperproc.wait_until(lambda: not self.display.find(CHOOSER, viewable=False), 10)
+        self.assertTrue(gone, self.display.top_levels())
+
+    def assert_clean(self):
+        """The redirect URI was never fetched, no code left the helper but in a reply, and
+        the helper ends normally."""
+        for provider in self.providers:
+            self.assertNotIn(tlsprovider.CALLBACK_PATH,
+                             [p.split("?")[0] for p in provider.paths()])
+        self.helper.send({"jsonrpc": "2.0", "id": 99, "method": "exit"})
+        self.assertEqual(self.helper.wait(), 0)
+        output = "\n".join(self.helper.stdout_lines) + self.helper.stderr_text()
+        for provider in self.providers:
+            for code in provider.codes:
+                self.assertNotIn(code, output, "an authorisation code leaked")
+
+    # -----------------------------------------------------------------------------------------
+
+    def test_person_picks_a_certificate_with_the_keyboard(self):
+        cases = [
+            # name, keys, certificate presented
+            ("Enter presents the first, selected from the start", ["Return"], ALICE),
+            ("Down moves to the second", ["Down", "Return"], BOB),
+            ("Up moves back to the first", ["Down", "Up", "Return"], ALICE),
+        ]
+        for request_id, (name, keys, subject) in enumerate(cases, 1):
+            with self.subTest(name):
+                provider = self.provider()
+                self.navigate(request_id, provider)
+                self.wait_for_chooser()
+                # Asked, but nothing presented before the person's choice.
+                self.assertEqual([h.subject for h in provider.handshakes() if h.subject], [])
+                self.keys(*keys)
+                self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
+                                 ok_raw(request_id, self.redirect(provider, request_id,
+                                                                  subject)))
+                self.assertEqual([h.subject for h in provider.handshakes() if h.subject],
+                                 [subject])
+                self.assert_no_chooser()
+        self.assert_clean()
+
+    def test_no_certificate_then_the_providers_refusal(self):
+        def escape(window):
+            self.keys("Escape")
+
+        def close(window):
+            self.display.request_close(window)
+
+        cases = [
+            # name, the person's answer, how the sign-in then ends, its reply
+            ("Escape, then the limit", escape, None, "timeout"),
+            ("closing the chooser, then the person's close", close, "close", "user_cancelled"),
+        ]
+        for request_id, (name, answer, ending, message) in enumerate(cases, 1):
+            with self.subTest(name):
+                provider = self.provider()
+                started = time.monotonic()
+                sign_in = self.navigate(request_id, provider, timeout_ms=8000)
+                answer(self.wait_for_chooser())
+                provider.wait_for_handshake(lambda h: NO_CERTIFICATE in (h.error or ""), 15)
+                # The refusal shows as the engine's error page; the sign-in goes on.
+                self.assertTrue(self.helper.wait_stdout(
+                    lambda lines: "[tavisk] loaded %s (failed)" % sign_in in lines, 15),
+                    self.helper.stdout_lines)
+                self.assert_no_chooser()
+                if ending == "close":
+                    self.display.request_close(self.display.wait_for_window(SIGN_IN))
+                self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
+                                 error_raw(request_id, message))
+                if ending is None:
+                    self.assertGreaterEqual(time.monotonic() - started, 7.9)
+                self.assertEqual([h.subject for h in provider.handshakes() if h.subject], [])
+        self.assert_clean()
+
+    def test_sign_in_that_ends_with_the_chooser_open_takes_it_away(self):
+        def limit():
+            pass  # the 5 s limit ends it
+
+        def person_closes_the_sign_in_window():
+            self.display.request_close(self.display.wait_for_window(SIGN_IN))
+
+        cases = [
+            ("the limit", limit, "timeout"),
+            ("the person's close", person_closes_the_sign_in_window, "user_cancelled"),
+        ]
+        for request_id, (name, end, message) in enumerate(cases, 1):
+            with self.subTest(name):
+                provider = self.provider()
+                self.navigate(request_id, provider, timeout_ms=5000)
+                self.wait_for_chooser()
+                end()
+                self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
+                                 error_raw(request_id, message))
+                self.assert_no_chooser()
+                # The chooser answered "none" as it went: the engine carries on without one.
+                provider.wait_for_handshake(lambda h: NO_CERTIFICATE in (h.error or ""), 15)
+                self.assertEqual([h.subject for h in provider.handshakes() if h.subject], [])
+
+        # The next sign-in asks afresh, with a chooser of its own.
+        provider = self.provider()
+        self.navigate(10, provider)
+        self.wait_for_chooser()
+        self.keys("Return")
+        self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
+                         ok_raw(10, self.redirect(provider, 10, ALICE)))
+        self.assert_no_chooser()
+        self.assert_clean()
+
+
+if __name__ == "__main__":
+    unittest.main()

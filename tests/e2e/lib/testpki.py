@@ -1,0 +1,97 @@
+"""A throw-away certificate authority and an NSS database, made at test time.
+
+Makes a test CA, a server certificate for 127.0.0.1 and user certificates, all with fresh
+P-256 keys (openssl), and an NSS database such as the engine reads from $HOME/.pki/nssdb: the
+CA trusted there, each user's certificate and key imported from PKCS#12 (certutil, pk12util
+from Debian's libnss3-tools). Nothing is committed: every key lives only in a temporary folder
+for the length of a test run, and making all of it takes well under a second.
+"""
+
+import os
+import subprocess
+
+_TOOL_TIMEOUT = 30
+_P12_PASSWORD = "tavisk-test"
+
+
+def _run(args, **kwargs):
+    result = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, timeout=_TOOL_TIMEOUT, **kwargs)
+    if result.returncode != 0:
+        raise AssertionError("%s failed (%d): %s"
+                             % (" ".join(args), result.returncode,
+                                result.stdout.decode("utf-8", "replace")))
+    return result.stdout.decode("utf-8", "replace")
+
+
+class User:
+    """A user certificate: .name is its subject's common name; .pem, .key, .p12 are paths."""
+
+    def __init__(self, name, pem, key, p12):
+        self.name, self.pem, self.key, self.p12 = name, pem, key, p12
+
+
+class TestPki:
+    """A CA, a server certificate for 127.0.0.1 and the given users, under folder.
+
+    users is a list of (common name, days valid). The engine lists the certificates that
+    expire last first, so distinct lifetimes give the chooser a known order."""
+
+    CA_NAME = "Tavisk Test CA"
+
+    def __init__(self, folder, users):
+        self.folder = folder
+        self.ca_pem = self._path("ca.pem")
+        self.ca_key = self._path("ca.key")
+        _run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+              "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", self.ca_key,
+              "-out", self.ca_pem, "-days", "30", "-subj", "/CN=" + self.CA_NAME,
+              "-addext", "basicConstraints=critical,CA:TRUE",
+              "-addext", "keyUsage=critical,keyCertSign,cRLSign"])
+        self.server_pem, self.server_key = self._issue(
+            "server", "127.0.0.1", 30,
+            ["subjectAltName=IP:127.0.0.1", "extendedKeyUsage=serverAuth",
+             "keyUsage=critical,digitalSignature"])
+        self.users = []
+        for index, (name, days) in enumerate(users):
+            pem, key = self._issue("user%d" % index, name, days,
+                                   ["extendedKeyUsage=clientAuth",
+                                    "keyUsage=critical,digitalSignature"])
+            p12 = self._path("user%d.p12" % index)
+            _run(["openssl", "pkcs12", "-export", "-in", pem, "-inkey", key, "-out", p12,
+                  "-name", name, "-passout", "pass:" + _P12_PASSWORD])
+            self.users.append(User(name, pem, key, p12))
+
+    def _path(self, name):
+        return os.path.join(self.folder, name)
+
+    def _issue(self, stem, common_name, days, extensions):
+        key, csr, pem = (self._path(stem + suffix) for suffix in (".key", ".csr", ".pem"))
+        extfile = self._path(stem + ".ext")
+        with open(extfile, "w") as f:
+            f.write("basicConstraints=CA:FALSE\n" + "".join(e + "\n" for e in extensions))
+        _run(["openssl", "req", "-new", "-newkey", "ec", "-pkeyopt",
+              "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", csr,
+              "-subj", "/CN=" + common_name])
+        _run(["openssl", "x509", "-req", "-in", csr, "-CA", self.ca_pem, "-CAkey", self.ca_key,
+              "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-days", str(days),
+              "-extfile", extfile, "-out", pem])
+        return pem, key
+
+    def make_nss_db(self, home, users=None):
+        """Creates $home/.pki/nssdb with no password: the CA trusted for servers, and the
+        given users' certificates with their keys (all users when None). Returns its path."""
+        db = os.path.join(home, ".pki", "nssdb")
+        os.makedirs(db, mode=0o700, exist_ok=True)
+        spec = "sql:" + db
+        _run(["certutil", "-N", "-d", spec, "--empty-password"])
+        _run(["certutil", "-A", "-d", spec, "-n", self.CA_NAME, "-t", "CT,C,C", "-i", self.ca_pem])
+        for user in self.users if users is None else users:
+            _run(["pk12util", "-i", user.p12, "-d", spec, "-W", _P12_PASSWORD, "-K", ""])
+        return db
+
+    @staticmethod
+    def nss_nicknames(db):
+        """The nicknames certutil lists in the database (a check that the import worked)."""
+        lines = _run(["certutil", "-L", "-d", "sql:" + db]).splitlines()
+        return [l[:60].rstrip() for l in lines[4:] if l.strip()]
