@@ -31,14 +31,15 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
 {
     setWindowTitle(QStringLiteral("Choose a certificate"));
 
-    // Plain text: the host comes from the network and must not be read as markup.
+    // The engine gives the host as a URL with no scheme; its authority is host and port. Plain
+    // text: the host comes from the network and must not be read as markup.
     auto *prompt = new QLabel;
     prompt->setTextFormat(Qt::PlainText);
     prompt->setWordWrap(true);
     prompt->setText(
         QStringLiteral("%1 asks for a certificate to identify you. Present the selected one, or "
                        "continue without a certificate.")
-            .arg(selection.host().toString()));
+            .arg(selection.host().authority()));
 
     list = new QTreeWidget;
     list->setColumnCount(3);
