@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-webengine-dev libgl-dev
+    qt6-base-dev qt6-webengine-dev libgl-dev libnss3-dev
     xvfb xauth xdotool x11-utils
     python3 python3-xlib python3-websocket
     openssl libnss3-tools

@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -62,7 +63,9 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     if (list->topLevelItemCount() > 0)
         list->setCurrentItem(list->topLevelItem(0));
 
-    auto *buttons = new QDialogButtonBox;
+    // Made inside the dialog, so that the default button below is the dialog's own default,
+    // which it returns to whenever the focus leaves a button.
+    auto *buttons = new QDialogButtonBox(this);
     continueButton = buttons->addButton(QStringLiteral("Continue"), QDialogButtonBox::AcceptRole);
     buttons->addButton(QStringLiteral("Continue without a certificate"),
                        QDialogButtonBox::RejectRole);
@@ -76,9 +79,20 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     connect(list, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current) { continueButton->setEnabled(current != nullptr); });
 
+    pinPrompt = new QLabel;
+    pinPrompt->setTextFormat(Qt::PlainText);
+    pinPrompt->setWordWrap(true);
+    pinEdit = new QLineEdit;
+    pinEdit->setEchoMode(QLineEdit::Password);
+    pinPrompt->setBuddy(pinEdit);
+    pinPrompt->hide();
+    pinEdit->hide();
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(prompt);
     layout->addWidget(list);
+    layout->addWidget(pinPrompt);
+    layout->addWidget(pinEdit);
     layout->addWidget(buttons);
     resize(600, 280);
     // The list holds the focus, so that arrow keys move the selection from the start.
@@ -89,6 +103,49 @@ CertificateChooser::~CertificateChooser()
 {
     // Deleted unanswered only with the sign-in window; the page then goes on without one.
     answer(false);
+}
+
+int CertificateChooser::selectedRow() const
+{
+    const int row = list->indexOfTopLevelItem(list->currentItem());
+    return row >= 0 && row < certificates.size() ? row : -1;
+}
+
+void CertificateChooser::accept()
+{
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    if (!login.needed()) {
+        login = tokenLoginFor(certificates.at(row));
+        if (login.needed()) {
+            askForPin();
+            return;
+        }
+    } else {
+        QByteArray pin = pinEdit->text().toUtf8();
+        pinEdit->clear();
+        if (!openToken(login, pin)) {
+            pinPrompt->setText(QStringLiteral("That PIN did not open \"%1\". Try again, or "
+                                              "continue without a certificate.")
+                                   .arg(login.tokenName));
+            pinEdit->setFocus();
+            return;
+        }
+    }
+    QDialog::accept();
+}
+
+void CertificateChooser::askForPin()
+{
+    // The choice is made; only the PIN is asked for now, for that certificate's token.
+    pinPrompt->setText(
+        QStringLiteral("Enter the PIN or password of \"%1\", which holds this certificate's key.")
+            .arg(login.tokenName));
+    pinPrompt->show();
+    pinEdit->show();
+    pinEdit->setFocus();
+    list->setEnabled(false);
 }
 
 void CertificateChooser::done(int result)
@@ -103,8 +160,8 @@ void CertificateChooser::answer(bool present)
     if (answered)
         return;
     answered = true;
-    const int row = list->indexOfTopLevelItem(list->currentItem());
-    if (present && row >= 0 && row < certificates.size())
+    const int row = selectedRow();
+    if (present && row >= 0)
         selection.select(certificates.at(row));
     else
         selection.selectNone();

@@ -6,15 +6,22 @@
 #include <QSslCertificate>
 #include <QWebEngineClientCertificateSelection>
 
+#include "webview/tokenlogin.h"
+
+class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 
 // A non-modal dialog on top of the sign-in window for one request of the engine: the
 // certificates the engine offers for the host, the first one selected. Accepting it (Enter,
 // "Continue", a double click) presents the selected certificate; rejecting it (Escape,
-// "Continue without a certificate", closing it, or the end of its sign-in) presents none. It
-// answers the engine exactly once and then deletes itself. Lives on the GUI thread; a child of
-// the sign-in window, which closes it before it goes.
+// "Continue without a certificate", closing it, or the end of its sign-in) presents none. When
+// the certificate's key lies in a token that is closed (a smart card, a database with a
+// password), accepting first asks for the token's PIN in the same dialog and presents the
+// certificate once the PIN has opened it. It answers the engine exactly once and then deletes
+// itself. Lives on the GUI thread; a child of the sign-in window, which closes it before it
+// goes.
 class CertificateChooser : public QDialog
 {
     Q_OBJECT
@@ -23,15 +30,21 @@ public:
     CertificateChooser(const QWebEngineClientCertificateSelection &selection, QWidget *parent);
     ~CertificateChooser() override;
 
+    void accept() override;
     void done(int result) override;
 
 private:
+    int selectedRow() const;
+    void askForPin();
     void answer(bool present);
 
     QWebEngineClientCertificateSelection selection;
     const QList<QSslCertificate> certificates; // in the engine's order, one row each
     QTreeWidget *list = nullptr;
     QPushButton *continueButton = nullptr;
+    QLabel *pinPrompt = nullptr; // shown with pinEdit only while a PIN is asked for
+    QLineEdit *pinEdit = nullptr;
+    TokenLogin login; // the token the selected certificate waits for; empty: none
     bool answered = false;
 };
 

@@ -34,19 +34,24 @@ ALICE, BOB = "Alice Example", "Bob Example"
 NO_CERTIFICATE = "PEER_DID_NOT_RETURN_A_CERTIFICATE"
 
 xserver = helperproc.SharedXServer()
+PIN = "2468 1357"
+
 _pki = None
-_home = None
+_home = None  # its NSS database has no password
+_pin_home = None  # its NSS database has the password PIN, as a smart card has a PIN
 _temp = None
 _display = None
 
 
 def setUpModule():
-    global _pki, _home, _temp, _display
+    global _pki, _home, _pin_home, _temp, _display
     _temp = tempfile.TemporaryDirectory(prefix="tavisk-pki-")
     _pki = testpki.TestPki(_temp.name, [(ALICE, 400), (BOB, 200)])
     _home = os.path.join(_temp.name, "home")
     db = _pki.make_nss_db(_home)
     assert testpki.TestPki.nss_nicknames(db) == [testpki.TestPki.CA_NAME, ALICE, BOB]
+    _pin_home = os.path.join(_temp.name, "pin-home")
+    _pki.make_nss_db(_pin_home, password=PIN)
     xserver.start()
     # Held for the whole module: Xvfb resets when its last client leaves, and refuses the
     # connections that arrive meanwhile.
@@ -74,10 +79,13 @@ class CertificateSignInTest(unittest.TestCase):
     def setUp(self):
         self.display = _display
         self.providers = []
+        self.helper = None
+
+    def start_helper(self, home):
         env = helperproc.base_env(display=xserver.display)
         scratch = self.enterContext(tempfile.TemporaryDirectory())
         # HOME holds the NSS database; everything else the engine might write goes elsewhere.
-        env.update(HOME=_home, TMPDIR=scratch, XDG_CONFIG_HOME=os.path.join(scratch, "config"),
+        env.update(HOME=home, TMPDIR=scratch, XDG_CONFIG_HOME=os.path.join(scratch, "config"),
                    XDG_CACHE_HOME=os.path.join(scratch, "cache"),
                    XDG_DATA_HOME=os.path.join(scratch, "data"))
         self.helper = self.enterContext(helperproc.Helper(env=env))
@@ -120,6 +128,10 @@ class CertificateSignInTest(unittest.TestCase):
         subprocess.run(["xdotool", "key", "--delay", "80"] + list(names), timeout=10,
                        env=dict(os.environ, DISPLAY=xserver.display), check=True)
 
+    def type_text(self, text):
+        subprocess.run(["xdotool", "type", "--delay", "40", text], timeout=20,
+                       env=dict(os.environ, DISPLAY=xserver.display), check=True)
+
     def assert_no_chooser(self):
         """No chooser window is left, neither shown nor merely hidden."""
         gone = helperproc.wait_until(lambda: not self.display.find(CHOOSER, viewable=False), 10)
@@ -134,6 +146,7 @@ class CertificateSignInTest(unittest.TestCase):
         self.helper.send({"jsonrpc": "2.0", "id": 99, "method": "exit"})
         self.assertEqual(self.helper.wait(), 0)
         output = "\n".join(self.helper.stdout_lines) + self.helper.stderr_text()
+        self.assertNotIn(PIN, output)
         for provider in self.providers:
             for code in provider.codes:
                 self.assertNotIn(code, output, "an authorisation code leaked")
@@ -141,6 +154,7 @@ class CertificateSignInTest(unittest.TestCase):
     # -----------------------------------------------------------------------------------------
 
     def test_person_picks_a_certificate_with_the_keyboard(self):
+        self.start_helper(_home)
         cases = [
             # name, keys, certificate presented
             ("Enter presents the first, selected from the start", ["Return"], ALICE),
@@ -164,6 +178,7 @@ class CertificateSignInTest(unittest.TestCase):
         self.assert_clean()
 
     def test_no_certificate_then_the_providers_refusal(self):
+        self.start_helper(_home)
         def escape(window):
             self.keys("Escape")
 
@@ -197,6 +212,7 @@ class CertificateSignInTest(unittest.TestCase):
         self.assert_clean()
 
     def test_sign_in_that_ends_with_the_chooser_open_takes_it_away(self):
+        self.start_helper(_home)
         def limit():
             pass  # the 5 s limit ends it
 
@@ -227,6 +243,35 @@ class CertificateSignInTest(unittest.TestCase):
         self.keys("Return")
         self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
                          ok_raw(10, self.redirect(provider, 10, ALICE)))
+        self.assert_no_chooser()
+        self.assert_clean()
+
+    def test_key_behind_a_pin(self):
+        # The engine lists the certificates of a locked database but cannot use their keys
+        # until the chooser has opened it with the PIN the person types.
+        self.start_helper(_pin_home)
+        provider = self.provider()
+        self.navigate(1, provider)
+        self.wait_for_chooser()
+        # Enter chooses Alice and asks for the PIN; a wrong one is refused and asked again.
+        # Key events are handled in order, so each line follows the previous one's effect.
+        self.keys("Return")
+        self.type_text("1111")
+        self.keys("Return")
+        self.type_text(PIN)
+        self.keys("Return")
+        self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
+                         ok_raw(1, self.redirect(provider, 1, ALICE)))
+        self.assertEqual([h.subject for h in provider.handshakes() if h.subject], [ALICE])
+        self.assert_no_chooser()
+
+        # The database stays open for the rest of the process: the next choice needs no PIN.
+        provider = self.provider()
+        self.navigate(2, provider)
+        self.wait_for_chooser()
+        self.keys("Down", "Return")
+        self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
+                         ok_raw(2, self.redirect(provider, 2, BOB)))
         self.assert_no_chooser()
         self.assert_clean()
 

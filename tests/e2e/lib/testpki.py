@@ -78,16 +78,26 @@ class TestPki:
               "-extfile", extfile, "-out", pem])
         return pem, key
 
-    def make_nss_db(self, home, users=None):
-        """Creates $home/.pki/nssdb with no password: the CA trusted for servers, and the
-        given users' certificates with their keys (all users when None). Returns its path."""
+    def make_nss_db(self, home, users=None, password=None):
+        """Creates $home/.pki/nssdb: the CA trusted for servers, and the given users'
+        certificates with their keys (all users when None). With a password, the keys are
+        locked behind it as a smart card's are behind its PIN. Returns the database's path."""
         db = os.path.join(home, ".pki", "nssdb")
         os.makedirs(db, mode=0o700, exist_ok=True)
         spec = "sql:" + db
-        _run(["certutil", "-N", "-d", spec, "--empty-password"])
-        _run(["certutil", "-A", "-d", spec, "-n", self.CA_NAME, "-t", "CT,C,C", "-i", self.ca_pem])
-        for user in self.users if users is None else users:
-            _run(["pk12util", "-i", user.p12, "-d", spec, "-W", _P12_PASSWORD, "-K", ""])
+        # certutil reads the password from a file, as it does with no terminal to ask on.
+        password_file = os.path.join(home, ".nss-password")
+        with open(password_file, "w") as f:
+            f.write((password or "") + "\n")
+        try:
+            _run(["certutil", "-N", "-d", spec, "-f", password_file])
+            _run(["certutil", "-A", "-d", spec, "-f", password_file, "-n", self.CA_NAME,
+                  "-t", "CT,C,C", "-i", self.ca_pem])
+            for user in self.users if users is None else users:
+                _run(["pk12util", "-i", user.p12, "-d", spec, "-W", _P12_PASSWORD,
+                      "-k", password_file])
+        finally:
+            os.remove(password_file)
         return db
 
     @staticmethod
