@@ -13,7 +13,6 @@ for the rest of the process: every sign-in here that must ask again uses a provi
 only the software path is tested here.
 """
 
-import json
 import os
 import subprocess
 import sys
@@ -24,18 +23,17 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
 import helperproc  # noqa: E402
 import testpki  # noqa: E402
+from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw  # noqa: E402
 import tlsprovider  # noqa: E402
 import xwindow  # noqa: E402
 
-REPLY_TIMEOUT = 30
 CHOOSER = "Choose a certificate"
 SIGN_IN = "Certificate sign-in"
 ALICE, BOB = "Alice Example", "Bob Example"
 NO_CERTIFICATE = "PEER_DID_NOT_RETURN_A_CERTIFICATE"
-
-xserver = helperproc.SharedXServer()
 PIN = "2468 1357"
 
+xserver = helperproc.SharedXServer()
 _pki = None
 _home = None  # its NSS database has no password
 _pin_home = None  # its NSS database has the password PIN, as a smart card has a PIN
@@ -62,17 +60,6 @@ def tearDownModule():
     _display.close()
     xserver.stop()
     _temp.cleanup()
-
-
-def ok_raw(request_id, url):
-    return json.dumps({"id": request_id, "jsonrpc": "2.0",
-                       "result": {"redirect_url": url, "status": "ok"}},
-                      separators=(",", ":")).encode("utf-8") + b"\n"
-
-
-def error_raw(request_id, message):
-    return json.dumps({"error": {"code": 1, "message": message}, "id": request_id,
-                       "jsonrpc": "2.0"}, separators=(",", ":")).encode("utf-8") + b"\n"
 
 
 class CertificateSignInTest(unittest.TestCase):

@@ -1,14 +1,17 @@
-"""A throw-away certificate authority and an NSS database, made at test time.
+"""User certificates and an NSS database that holds them, made at test time.
 
-Makes a test CA, a server certificate for 127.0.0.1 and user certificates, all with fresh
-P-256 keys (openssl), and an NSS database such as the engine reads from $HOME/.pki/nssdb: the
-CA trusted there, each user's certificate and key imported from PKCS#12 (certutil, pk12util
-from Debian's libnss3-tools). Nothing is committed: every key lives only in a temporary folder
-for the length of a test run, and making all of it takes well under a second.
+Builds on tlsserver.Authority: a test CA and a server certificate for 127.0.0.1 from it, plus
+user certificates with fresh P-256 keys (openssl), and an NSS database such as the engine reads
+from $HOME/.pki/nssdb: the CA trusted there, each user's certificate and key imported from
+PKCS #12 (certutil, pk12util from Debian's libnss3-tools). Nothing is committed: every key
+lives only in a temporary folder for the length of a test run, and making all of it takes
+well under a second.
 """
 
 import os
 import subprocess
+
+import tlsserver
 
 _TOOL_TIMEOUT = 30
 _P12_PASSWORD = "tavisk-test"
@@ -32,7 +35,8 @@ class User:
 
 
 class TestPki:
-    """A CA, a server certificate for 127.0.0.1 and the given users, under folder.
+    """A CA, a server certificate for 127.0.0.1 and the given users, under folder; .ca_pem,
+    .server_pem and .server_key are paths.
 
     users is a list of (common name, days valid). The engine lists the certificates that
     expire last first, so distinct lifetimes give the chooser a known order."""
@@ -41,22 +45,12 @@ class TestPki:
 
     def __init__(self, folder, users):
         self.folder = folder
-        self.ca_pem = self._path("ca.pem")
-        self.ca_key = self._path("ca.key")
-        _run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-              "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", self.ca_key,
-              "-out", self.ca_pem, "-days", "30", "-subj", "/CN=" + self.CA_NAME,
-              "-addext", "basicConstraints=critical,CA:TRUE",
-              "-addext", "keyUsage=critical,keyCertSign,cRLSign"])
-        self.server_pem, self.server_key = self._issue(
-            "server", "127.0.0.1", 30,
-            ["subjectAltName=IP:127.0.0.1", "extendedKeyUsage=serverAuth",
-             "keyUsage=critical,digitalSignature"])
+        self.authority = tlsserver.Authority(folder, self.CA_NAME)
+        self.ca_pem = self.authority.cert
+        self.server_pem, self.server_key = self.authority.issue("server", ["127.0.0.1"])
         self.users = []
         for index, (name, days) in enumerate(users):
-            pem, key = self._issue("user%d" % index, name, days,
-                                   ["extendedKeyUsage=clientAuth",
-                                    "keyUsage=critical,digitalSignature"])
+            pem, key = self._issue_user("user%d" % index, name, days)
             p12 = self._path("user%d.p12" % index)
             _run(["openssl", "pkcs12", "-export", "-in", pem, "-inkey", key, "-out", p12,
                   "-name", name, "-passout", "pass:" + _P12_PASSWORD])
@@ -65,16 +59,19 @@ class TestPki:
     def _path(self, name):
         return os.path.join(self.folder, name)
 
-    def _issue(self, stem, common_name, days, extensions):
+    def _issue_user(self, stem, common_name, days):
+        """(certificate file, key file) of a client certificate issued by the authority."""
         key, csr, pem = (self._path(stem + suffix) for suffix in (".key", ".csr", ".pem"))
         extfile = self._path(stem + ".ext")
         with open(extfile, "w") as f:
-            f.write("basicConstraints=CA:FALSE\n" + "".join(e + "\n" for e in extensions))
+            f.write("basicConstraints=CA:FALSE\nextendedKeyUsage=clientAuth\n"
+                    "keyUsage=critical,digitalSignature\n")
         _run(["openssl", "req", "-new", "-newkey", "ec", "-pkeyopt",
               "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", csr,
               "-subj", "/CN=" + common_name])
-        _run(["openssl", "x509", "-req", "-in", csr, "-CA", self.ca_pem, "-CAkey", self.ca_key,
-              "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-days", str(days),
+        _run(["openssl", "x509", "-req", "-in", csr, "-CA", self.authority.cert,
+              "-CAkey", self.authority.key, "-set_serial",
+              str(int.from_bytes(os.urandom(8), "big")), "-days", str(days),
               "-extfile", extfile, "-out", pem])
         return pem, key
 

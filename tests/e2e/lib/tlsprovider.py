@@ -5,7 +5,8 @@ CERT_REQUIRED), as a provider's certificate sign-in host does. A connection that
 is answered by a redirect to the redirect URI carrying the certificate's subject name and a
 fresh code, so a test can tell which certificate the person presented; one that presents none
 is refused in the TLS handshake, and the browser shows its error page. Every handshake is
-recorded with the subject presented (None for none).
+recorded with the subject presented (None for none). (tlsserver's TlsServer serves one page
+to any client; this one speaks HTTP and asks for the client's certificate.)
 """
 
 import http.server
