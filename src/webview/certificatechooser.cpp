@@ -101,7 +101,8 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
 
 CertificateChooser::~CertificateChooser()
 {
-    // Deleted unanswered only with the sign-in window; the page then goes on without one.
+    // Deleted unanswered only with the window it sits on (the sign-in window going at the
+    // helper's end, a popup closing); the page then goes on without a certificate.
     answer(false);
 }
 

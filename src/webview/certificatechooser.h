@@ -20,8 +20,8 @@ class QTreeWidget;
 // the certificate's key lies in a token that is closed (a smart card, a database with a
 // password), accepting first asks for the token's PIN in the same dialog and presents the
 // certificate once the PIN has opened it. It answers the engine exactly once and then deletes
-// itself. Lives on the GUI thread; a child of the sign-in window, which closes it before it
-// goes.
+// itself. Lives on the GUI thread; a child of the window that shows the page (the sign-in
+// window, or a popup of the sign-in), and closed by the end of the sign-in.
 class CertificateChooser : public QDialog
 {
     Q_OBJECT

@@ -34,6 +34,7 @@ NO_CERTIFICATE = "PEER_DID_NOT_RETURN_A_CERTIFICATE"
 PIN = "2468 1357"
 
 xserver = helperproc.SharedXServer()
+
 _pki = None
 _home = None  # its NSS database has no password
 _pin_home = None  # its NSS database has the password PIN, as a smart card has a PIN
