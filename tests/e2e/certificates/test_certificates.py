@@ -215,13 +215,17 @@ class CertificateSignInTest(unittest.TestCase):
             with self.subTest(name):
                 provider = self.provider()
                 self.navigate(request_id, provider, timeout_ms=5000)
-                self.wait_for_chooser()
+                # Nobody types here, so the chooser needs no focus.
+                self.display.wait_for_window(CHOOSER)
                 end()
                 self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
                                  error_raw(request_id, message))
                 self.assert_no_chooser()
-                # The chooser answered "none" as it went: the engine carries on without one.
-                provider.wait_for_handshake(lambda h: NO_CERTIFICATE in (h.error or ""), 15)
+                # The chooser answered "none" as it went. The engine's connection then goes on
+                # without a certificate, or is dropped with the page: give it a moment to show
+                # either way (the first handshake is the one the engine broke off to ask), then
+                # check that nothing was presented.
+                helperproc.wait_until(lambda: len(provider.handshakes()) >= 2, 5)
                 self.assertEqual([h.subject for h in provider.handshakes() if h.subject], [])
 
         # The next sign-in asks afresh, with a chooser of its own.
