@@ -9,6 +9,7 @@ packages=(
     xvfb xauth xdotool x11-utils
     python3 python3-xlib python3-websocket
     openssl libnss3-tools
+    softhsm2 p11-kit p11-kit-modules
     libgtest-dev clang libclang-rt-14-dev
     time procps
 )

@@ -32,18 +32,21 @@ SIGN_IN = "Certificate sign-in"
 ALICE, BOB = "Alice Example", "Bob Example"
 NO_CERTIFICATE = "PEER_DID_NOT_RETURN_A_CERTIFICATE"
 PIN = "2468 1357"
+CARD_PIN = "731904"
 
 xserver = helperproc.SharedXServer()
 
 _pki = None
 _home = None  # its NSS database has no password
 _pin_home = None  # its NSS database has the password PIN, as a smart card has a PIN
+_card_home = None  # its NSS database reaches a software token through p11-kit, as for a card
+_card_env = {}  # what the helper needs to find that token
 _temp = None
 _display = None
 
 
 def setUpModule():
-    global _pki, _home, _pin_home, _temp, _display
+    global _pki, _home, _pin_home, _card_home, _temp, _display
     _temp = tempfile.TemporaryDirectory(prefix="tavisk-pki-")
     _pki = testpki.TestPki(_temp.name, [(ALICE, 400), (BOB, 200)])
     _home = os.path.join(_temp.name, "home")
@@ -51,6 +54,9 @@ def setUpModule():
     assert testpki.TestPki.nss_nicknames(db) == [testpki.TestPki.CA_NAME, ALICE, BOB]
     _pin_home = os.path.join(_temp.name, "pin-home")
     _pki.make_nss_db(_pin_home, password=PIN)
+    _card_home = os.path.join(_temp.name, "card-home")
+    _card_env.update(_pki.make_token_db(_card_home, os.path.join(_temp.name, "card"),
+                                        _pki.users[0], CARD_PIN))
     xserver.start()
     # Held for the whole module: Xvfb resets when its last client leaves, and refuses the
     # connections that arrive meanwhile.
@@ -69,8 +75,9 @@ class CertificateSignInTest(unittest.TestCase):
         self.providers = []
         self.helper = None
 
-    def start_helper(self, home):
+    def start_helper(self, home, extra_env=None):
         env = helperproc.base_env(display=xserver.display)
+        env.update(extra_env or {})
         scratch = self.enterContext(tempfile.TemporaryDirectory())
         # HOME holds the NSS database; everything else the engine might write goes elsewhere.
         env.update(HOME=home, TMPDIR=scratch, XDG_CONFIG_HOME=os.path.join(scratch, "config"),
@@ -265,6 +272,22 @@ class CertificateSignInTest(unittest.TestCase):
         self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
                          ok_raw(2, self.redirect(provider, 2, BOB)))
         self.assert_no_chooser()
+        self.assert_clean()
+
+    def test_smart_card_through_p11_kit(self):
+        # A software token stands in for the card: registered with modutil through p11-kit's
+        # proxy, as a card's OpenSC module is, with Alice's key locked behind its PIN.
+        self.start_helper(_card_home, _card_env)
+        provider = self.provider()
+        self.navigate(1, provider)
+        self.wait_for_chooser()
+        self.keys("Return")
+        self.type_text(CARD_PIN)
+        self.keys("Return")
+        self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
+                         ok_raw(1, self.redirect(provider, 1, ALICE)))
+        self.assert_no_chooser()
+        self.assertNotIn(CARD_PIN, "\n".join(self.helper.stdout_lines) + self.helper.stderr_text())
         self.assert_clean()
 
 

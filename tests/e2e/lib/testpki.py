@@ -8,6 +8,7 @@ lives only in a temporary folder for the length of a test run, and making all of
 well under a second.
 """
 
+import glob
 import os
 import subprocess
 
@@ -97,8 +98,42 @@ class TestPki:
             os.remove(password_file)
         return db
 
+    def make_token_db(self, home, folder, user, pin, label="Tavisk Card"):
+        """A software PKCS #11 token standing in for a smart card: a SoftHSM token under folder
+        with the PIN pin, holding user's certificate and key, and an NSS database under home
+        (the CA trusted, no certificate of its own) in which p11-kit's proxy module is
+        registered with modutil, as a card's module is. Certificates on the token are marked
+        readable before the PIN (modutil's FRIENDLY), which the engine needs in order to list
+        them. Returns the environment the helper needs to find the token."""
+        config = os.path.join(folder, "softhsm2.conf")
+        tokens = os.path.join(folder, "tokens")
+        os.makedirs(tokens, exist_ok=True)
+        with open(config, "w") as f:
+            f.write("directories.tokendir = %s\nobjectstore.backend = file\n"
+                    "log.level = ERROR\n" % tokens)
+        env = dict(os.environ, SOFTHSM2_CONF=config)
+        _run(["softhsm2-util", "--init-token", "--free", "--label", label, "--pin", pin,
+              "--so-pin", pin + "-so"], env=env)
+        db = self.make_nss_db(home, users=[])
+        proxy = _p11_kit_proxy()
+        _run(["modutil", "-dbdir", "sql:" + db, "-add", "p11-kit-proxy", "-libfile", proxy,
+              "-mechanisms", "FRIENDLY", "-force"], env=env)
+        _run(["pk12util", "-i", user.p12, "-d", "sql:" + db, "-h", label, "-W", _P12_PASSWORD,
+              "-K", pin], env=env)
+        return {"SOFTHSM2_CONF": config}
+
     @staticmethod
     def nss_nicknames(db):
         """The nicknames certutil lists in the database (a check that the import worked)."""
         lines = _run(["certutil", "-L", "-d", "sql:" + db]).splitlines()
         return [l[:60].rstrip() for l in lines[4:] if l.strip()]
+
+
+def _p11_kit_proxy():
+    """The path of p11-kit's proxy module (Debian's p11-kit-modules), whatever the
+    architecture's library folder is called."""
+    found = sorted(glob.glob("/usr/lib/*/p11-kit-proxy.so")
+                   + glob.glob("/usr/lib/p11-kit-proxy.so"))
+    if not found:
+        raise AssertionError("p11-kit-proxy.so not found: is p11-kit-modules installed?")
+    return found[0]
