@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-webengine-dev libgl-dev libnss3-dev
+    qt6-base-dev qt6-webengine-dev libgl-dev
     xvfb xauth xdotool x11-utils
     python3 python3-xlib python3-websocket
     openssl libnss3-tools
-    softhsm2 p11-kit p11-kit-modules
+    libnss3-dev softhsm2 p11-kit p11-kit-modules
     libgtest-dev clang libclang-rt-14-dev
     time procps
 )
