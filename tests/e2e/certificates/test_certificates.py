@@ -174,8 +174,13 @@ class CertificateSignInTest(unittest.TestCase):
 
     def test_no_certificate_then_the_providers_refusal(self):
         self.start_helper(_home)
+
         def escape(window):
             self.keys("Escape")
+
+        def without(window):
+            # Tab leaves the list for "Continue", then "Continue without a certificate".
+            self.keys("Tab", "Tab", "space")
 
         def close(window):
             self.display.request_close(window)
@@ -183,6 +188,7 @@ class CertificateSignInTest(unittest.TestCase):
         cases = [
             # name, the person's answer, how the sign-in then ends, its reply
             ("Escape, then the limit", escape, None, "timeout"),
+            ("the button, then the person's close", without, "close", "user_cancelled"),
             ("closing the chooser, then the person's close", close, "close", "user_cancelled"),
         ]
         for request_id, (name, answer, ending, message) in enumerate(cases, 1):
