@@ -2,6 +2,7 @@
 
 #include "signin/helperstate.h"
 #include "signin/redirect.h"
+#include "webview/authwindow.h"
 #include "webview/certificatechooser.h"
 #include "webview/pagedialogs.h"
 
@@ -46,13 +47,8 @@ AuthPage::AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *pare
             [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
             [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
-    // A site that asks for a client certificate gets one only by the person's choice, made in
-    // a chooser on top of the window that shows this page.
     connect(this, &QWebEnginePage::selectClientCertificate, this,
-            [this](const QWebEngineClientCertificateSelection &selection) {
-                QWebEngineView *view = QWebEngineView::forPage(this);
-                showCertificateChooser(view != nullptr ? view->window() : nullptr, selection);
-            });
+            &AuthPage::onSelectClientCertificate);
 }
 
 AuthPage::~AuthPage() = default;
@@ -80,6 +76,20 @@ void AuthPage::onNavigationRequested(QWebEngineNavigationRequest &request)
     // has ended: the page at the redirect URI would receive a live authorisation code.
     if (recogniseRedirect(*state, request.url().toString().toStdString()) != RedirectMatch::None)
         request.reject();
+}
+
+void AuthPage::onSelectClientCertificate(QWebEngineClientCertificateSelection selection)
+{
+    // A site gets a client certificate only by the person's choice, made in a chooser on top of
+    // the window that shows this page; the chooser belongs to the sign-in and closes with it.
+    AuthWindow *window = state->window;
+    QWebEngineView *view = QWebEngineView::forPage(this);
+    if (window == nullptr || !window->isSignInOpen() || view == nullptr) {
+        selection.selectNone();
+        return;
+    }
+    if (QWidget *chooser = showCertificateChooser(view->window(), selection))
+        window->adoptSignInWidget(chooser);
 }
 
 void AuthPage::onFeaturePermissionRequested(const QUrl &securityOrigin,

@@ -1,6 +1,7 @@
 // The page of a sign-in, and the policies it applies to what the web content asks for.
 #pragma once
 
+#include <QWebEngineClientCertificateSelection>
 #include <QWebEnginePage>
 
 struct HelperState;
@@ -43,6 +44,7 @@ protected:
 
 private Q_SLOTS:
     void onNavigationRequested(QWebEngineNavigationRequest &request);
+    void onSelectClientCertificate(QWebEngineClientCertificateSelection selection);
     void onFeaturePermissionRequested(const QUrl &securityOrigin, QWebEnginePage::Feature feature);
     void onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
                                    int exitCode);

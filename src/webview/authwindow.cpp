@@ -88,8 +88,6 @@ void AuthWindow::endSignIn()
 {
     signInOpen = false;
     hide();
-    // A chooser still open presents no certificate, to a page that is about to go.
-    closeCertificateChoosers(this);
     for (const QPointer<QWidget> &widget : std::as_const(signInWidgets)) {
         if (!widget.isNull())
             delete widget.data();

@@ -101,8 +101,8 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
 
 CertificateChooser::~CertificateChooser()
 {
-    // Deleted unanswered only with the window it sits on (the sign-in window going at the
-    // helper's end, a popup closing); the page then goes on without a certificate.
+    // Deleted unanswered by the end of its sign-in, or with the window it sits on; the page
+    // then goes on without a certificate.
     answer(false);
 }
 
@@ -168,18 +168,19 @@ void CertificateChooser::answer(bool present)
         selection.selectNone();
 }
 
-void showCertificateChooser(QWidget *parent, const QWebEngineClientCertificateSelection &selection)
+CertificateChooser *showCertificateChooser(QWidget *parent,
+                                           const QWebEngineClientCertificateSelection &selection)
 {
-    if (parent == nullptr || selection.certificates().isEmpty()) {
-        // Nothing to choose from, or no window of a sign-in to ask in (a page that is not
-        // shown): presenting none never identifies the person.
+    if (selection.certificates().isEmpty()) {
+        // Nothing to choose from; presenting none never identifies the person.
         QWebEngineClientCertificateSelection(selection).selectNone();
-        return;
+        return nullptr;
     }
     auto *chooser = new CertificateChooser(selection, parent);
     chooser->show();
     chooser->raise();
     chooser->activateWindow();
+    return chooser;
 }
 
 void closeCertificateChoosers(QWidget *parent)

@@ -21,7 +21,7 @@ class QTreeWidget;
 // password), accepting first asks for the token's PIN in the same dialog and presents the
 // certificate once the PIN has opened it. It answers the engine exactly once and then deletes
 // itself. Lives on the GUI thread; a child of the window that shows the page (the sign-in
-// window, or a popup of the sign-in), and closed by the end of the sign-in.
+// window, or a popup of the sign-in), and deleted by the end of the sign-in.
 class CertificateChooser : public QDialog
 {
     Q_OBJECT
@@ -48,11 +48,12 @@ private:
     bool answered = false;
 };
 
-// Runs on the GUI thread: shows a chooser for the request on top of parent and returns at once
-// (never a nested event loop). A request with no certificate to offer, or with no parent to
-// show it on, is answered with none.
-void showCertificateChooser(QWidget *parent, const QWebEngineClientCertificateSelection &selection);
+// Runs on the GUI thread: shows a chooser for the request on top of parent and returns it at
+// once (never a nested event loop); deleting it presents no certificate. A request with no
+// certificate to offer is answered with none at once, and nullptr returned.
+CertificateChooser *showCertificateChooser(QWidget *parent,
+                                           const QWebEngineClientCertificateSelection &selection);
 
-// Runs on the GUI thread: rejects every chooser open on top of parent, so none outlives the
-// sign-in that asked for it and no certificate is presented without the person's choice.
+// Runs on the GUI thread: rejects every chooser open on top of parent, so that each answers the
+// engine while its page still exists.
 void closeCertificateChoosers(QWidget *parent);
