@@ -241,7 +241,10 @@ class XServer:
             if os.path.exists(socket_path) or os.path.exists("/tmp/.X%d-lock" % number):
                 continue
             process = subprocess.Popen(
-                ["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                # -noreset: the server would otherwise reset whenever its last client goes and
+                # refuse the connections that arrive meanwhile.
+                ["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                 "-noreset"],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 start_new_session=True)
             # Another server may take the number between our check and its start; ours then
