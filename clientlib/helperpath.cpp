@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace taviskclient {
+
 namespace {
 
 bool isExecutableFile(const std::string &path)
@@ -89,3 +91,5 @@ std::string defaultHelperPath(const char *argv0, std::string &searched)
     searched += "PATH";
     return findOnPath(kHelperName);
 }
+
+} // namespace taviskclient
