@@ -11,6 +11,7 @@ packages=(
     openssl libnss3-tools
     libgtest-dev clang libclang-rt-14-dev
     time procps
+    dpkg-dev file lintian
 )
 # The desktops the process tests start (sway with XWayland, openbox on Xvfb) and the tools that
 # stand in for a person there. Installed without their recommends: those are configuration
