@@ -21,8 +21,11 @@
  * Event-loop use: tavisk_client_start(), then tavisk_client_navigate(); watch
  * tavisk_client_fd() for readability and call tavisk_client_process() when it is readable or
  * when tavisk_client_timeout_ms() has passed, until it returns something other than
- * TAVISK_PENDING. Nothing but tavisk_client_sign_in(), tavisk_client_close() and
- * tavisk_client_free() ever waits.
+ * TAVISK_PENDING. Only tavisk_client_sign_in(), tavisk_client_close() and tavisk_client_free()
+ * wait for the helper. The others return at once, with two bounded exceptions: a request line
+ * longer than the channel's buffer (some 200 KiB) waits for the helper to read it, up to the
+ * reply wait; and tavisk_client_process() gives a helper whose channel has just ended up to one
+ * second to exit, so that its exit status is in the message.
  */
 #ifndef CORVANE_TAVISK_CLIENT_H
 #define CORVANE_TAVISK_CLIENT_H
@@ -137,7 +140,8 @@ TAVISK_CLIENT_API tavisk_status tavisk_client_navigate(tavisk_client *client, co
 
 /* The descriptor to watch for readability (POLLIN, a QSocketNotifier::Read, a
  * G_IO_IN | G_IO_HUP watch), from tavisk_client_start() until the helper is closed; -1 when no
- * helper runs. It does not change while one helper runs. Do not read it yourself. */
+ * helper runs. It does not change while one helper runs. Do not read it yourself. After a
+ * final failure it stays readable (the end of the channel): stop watching it then. */
 TAVISK_CLIENT_API int tavisk_client_fd(const tavisk_client *client);
 
 /* Milliseconds until tavisk_client_process() must run even if the descriptor stays quiet (to

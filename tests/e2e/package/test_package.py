@@ -86,7 +86,9 @@ class UnpackedPackagesTest(unittest.TestCase):
         self.assertFalse(run.leftovers)
 
     def build_with_pkg_config(self, folder):
-        env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(self.libdir, "pkgconfig"))
+        # The file says /usr, as installed; the sysroot puts the unpacked root before that.
+        env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(self.libdir, "pkgconfig"),
+                   PKG_CONFIG_SYSROOT_DIR=self.root)
         flags = check_output(["pkg-config", "--cflags", "--libs", "corvane-tavisk-client"],
                              env=env).split()
         program = os.path.join(folder, "signin-pkg-config")
