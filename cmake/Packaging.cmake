@@ -73,6 +73,9 @@ corvane-tavisk-client runs one sign-in from a shell and prints that URL.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libcorvane-tavisk-client1)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+# Each exported function with the version that brought it, so that a program built against a
+# later version depends on that version; tests/e2e/package checks it against the library.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/symbols)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
 "client library for the corvane-tavisk sign-in helper
 libcorvane-tavisk-client starts the corvane-tavisk helper and runs web

@@ -71,6 +71,19 @@ class UnpackedPackagesTest(unittest.TestCase):
                          "libcorvane-tavisk-client1 (= %s)"
                          % self.field("libcorvane-tavisk-client1", "Version"))
 
+    def test_symbols_file_lists_exactly_what_the_library_exports(self):
+        control = tempfile.mkdtemp(prefix="tavisk-deb-control-")
+        self.addCleanup(shutil.rmtree, control, True)
+        check_output(["dpkg-deb", "-e", self.debs["libcorvane-tavisk-client1"], control])
+        with open(os.path.join(control, "symbols")) as f:
+            listed = {line.split("@")[0].strip() for line in f if line.startswith(" ")}
+        dynamic = check_output(["objdump", "-T", os.path.join(
+            self.libdir, "libcorvane-tavisk-client.so.1")]).splitlines()
+        exported = {line.split()[-1] for line in dynamic
+                    if " g " in line and " .text" in line}
+        self.assertEqual(listed, exported)
+        self.assertTrue(all(name.startswith("tavisk_") for name in exported), exported)
+
     def test_packaged_client_signs_in_with_the_packaged_helper(self):
         provider = Provider("--auto-submit", "--auto-submit-delay-ms", "300")
         self.addCleanup(provider.stop)
