@@ -61,7 +61,7 @@ struct tavisk_client {
     bool running = false; // started and not yet closed
     bool reaped = false;  // its wait status is in exitStatus and child.pid is -1
     int exitStatus = 0;
-    LineBuffer replies{TAVISK_CLIENT_MAX_REPLY_BYTES};
+    LineBuffer replies{static_cast<std::size_t>(TAVISK_CLIENT_MAX_REPLY_BYTES)};
     std::string chunk; // read scratch
     bool replyEnded = false;
 
@@ -276,7 +276,7 @@ tavisk_status process(tavisk_client *client)
         }
         if (outcome == ReadOutcome::Failed)
             return fail(client, TAVISK_HELPER_ENDED,
-                        std::string("cannot read the helper's replies: ") + std::strerror(errno));
+                        std::string("cannot read the helper's replies: ") + errorText(errno));
         if (!client->replies.append(client->chunk.data(), client->chunk.size()))
             return fail(client, TAVISK_PROTOCOL_ERROR,
                         "the helper sent a line longer than "
@@ -569,7 +569,7 @@ tavisk_status tavisk_client_sign_in(tavisk_client *client, const char *url,
             const int ready = poll(&entry, 1, tavisk_client_timeout_ms(client));
             if (ready < 0 && errno != EINTR)
                 return fail(client, TAVISK_HELPER_ENDED,
-                            std::string("cannot wait for the helper: ") + std::strerror(errno));
+                            std::string("cannot wait for the helper: ") + errorText(errno));
         }
     });
 }

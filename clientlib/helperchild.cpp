@@ -35,7 +35,17 @@ int millisecondsUntil(Clock::time_point deadline)
 
 std::string systemError(const char *what, int error)
 {
-    return std::string(what) + ": " + std::strerror(error);
+    return std::string(what) + ": " + errorText(error);
+}
+
+// strerror_r comes in two kinds: POSIX's returns a status, GNU's the text (maybe not in buffer).
+[[maybe_unused]] std::string strerrorResult(int status, const char *buffer)
+{
+    return status == 0 ? std::string(buffer) : std::string("unknown error");
+}
+[[maybe_unused]] std::string strerrorResult(const char *text, const char *)
+{
+    return text;
 }
 
 // posix_spawn's two setup objects, destroyed on every way out.
@@ -90,6 +100,12 @@ bool makeChannel(int ends[2], std::string &error)
 
 } // namespace
 
+std::string errorText(int error)
+{
+    char buffer[256] = {};
+    return strerrorResult(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
 void closeDescriptor(int &fd)
 {
     if (fd >= 0) {
@@ -127,6 +143,7 @@ bool spawnHelper(const std::string &path, const std::vector<std::string> &argume
                                    "--cmdOutFd=" + std::to_string(kChildOut)};
     texts.insert(texts.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
+    argv.reserve(texts.size() + 1);
     for (std::string &text : texts)
         argv.push_back(text.data());
     argv.push_back(nullptr);
@@ -175,7 +192,7 @@ bool spawnHelper(const std::string &path, const std::vector<std::string> &argume
     closeDescriptor(request[1]);
     closeDescriptor(reply[1]);
     if (result != 0) {
-        error = "cannot start the helper " + path + ": " + std::strerror(result);
+        error = "cannot start the helper " + path + ": " + errorText(result);
         closeAll();
         return false;
     }
@@ -255,7 +272,12 @@ std::string describeWaitStatus(int status)
         return "exit status " + std::to_string(WEXITSTATUS(status));
     if (WIFSIGNALED(status)) {
         const int signalNumber = WTERMSIG(status);
-        const char *name = strsignal(signalNumber);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+        const char *name = sigdescr_np(signalNumber); // strsignal's text, thread-safe
+#else
+        const char *name = strsignal(
+            signalNumber); // NOLINT(concurrency-mt-unsafe): all there is before glibc 2.32
+#endif
         return "killed by signal " + std::to_string(signalNumber)
             + (name != nullptr ? std::string(" (") + name + ")" : std::string());
     }

@@ -59,6 +59,9 @@ WaitOutcome waitForExit(pid_t pid, Clock::time_point deadline, int &status);
 // "exit status N" or "signal N (name)" for a wait status.
 std::string describeWaitStatus(int status);
 
+// strerror's text for `error`, safe on any thread (handles may live on several).
+std::string errorText(int error);
+
 // Closes *fd when it is open and marks it closed.
 void closeDescriptor(int &fd);
 
