@@ -275,8 +275,8 @@ std::string describeWaitStatus(int status)
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
         const char *name = sigdescr_np(signalNumber); // strsignal's text, thread-safe
 #else
-        const char *name = strsignal(
-            signalNumber); // NOLINT(concurrency-mt-unsafe): all there is before glibc 2.32
+        // All there is before glibc 2.32.
+        const char *name = strsignal(signalNumber); // NOLINT(concurrency-mt-unsafe)
 #endif
         return "killed by signal " + std::to_string(signalNumber)
             + (name != nullptr ? std::string(" (") + name + ")" : std::string());
