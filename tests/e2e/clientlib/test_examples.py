@@ -14,6 +14,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "lib"))
 import helperproc  # noqa: E402
 
 FAKE_HELPER = os.path.join(HERE, "..", "client", "fakehelper.py")
+SOURCE_DIR = os.path.join(HERE, "..", "..", "..")
 REDIRECT_URI = "http://127.0.0.1:9/done"
 RUN_TIMEOUT = 60
 
@@ -70,11 +71,24 @@ class RealHelperTest(unittest.TestCase):
     def test_c_example_reports_the_providers_error(self):
         status, out, err = run(example("TAVISK_EXAMPLE_C"), self.pages.url("/refuse"), self.env)
         self.assertEqual((status, out), (2, ""), err)
-        self.assertEqual(err.splitlines()[-1], "sign-in failed: access_denied: cancel")
+        self.assertEqual(err.splitlines()[-1], "access_denied: cancel")
 
     def test_c_example_signs_in(self):
         status, out, err = run(example("TAVISK_EXAMPLE_C"), self.pages.url("/signin"), self.env)
         self.assertEqual((status, out), (0, REDIRECT_URI + "?code=c%2F1&state=s\n"), err)
+
+
+class DocumentedExampleTest(unittest.TestCase):
+    def test_the_documents_show_the_example_that_is_tested(self):
+        with open(os.path.join(SOURCE_DIR, "clientlib", "examples", "signin.c")) as f:
+            source = f.read()
+        code = source[source.index("*/\n") + 3:]
+        for document in ["README.md", os.path.join("docs", "client-library.md")]:
+            with self.subTest(document):
+                with open(os.path.join(SOURCE_DIR, document)) as f:
+                    text = f.read()
+                block = text[text.index("```c\n") + 5:]
+                self.assertEqual(block[:block.index("```")], code)
 
 
 class DyingHelperTest(unittest.TestCase):
