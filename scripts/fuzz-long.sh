@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes one target for a long stretch with a corpus that persists between runs.
 #
-#   scripts/fuzz-long.sh [channel|redirect] [seconds] [extra libFuzzer flags...]
+#   scripts/fuzz-long.sh [channel|redirect|reply] [seconds] [extra libFuzzer flags...]
 #
 # Defaults: channel, 600 seconds. Builds build-fuzz (clang, core only, ASan+UBSan, libFuzzer) if
 # needed. The corpus grows in build-fuzz/fuzz-corpus/<target> (the checked-in seeds under
@@ -18,7 +18,8 @@ shift $(( $# < 2 ? $# : 2 ))
 case "$target" in
     channel) max_len=12288 ;;
     redirect) max_len=4096 ;;
-    *) echo "usage: $0 [channel|redirect] [seconds] [libFuzzer flags...]" >&2; exit 2 ;;
+    reply) max_len=4096 ;;
+    *) echo "usage: $0 [channel|redirect|reply] [seconds] [libFuzzer flags...]" >&2; exit 2 ;;
 esac
 [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "seconds must be a whole number: $seconds" >&2; exit 2; }
 

@@ -12,6 +12,7 @@ packages=(
     libnss3-dev softhsm2 p11-kit p11-kit-modules
     libgtest-dev clang libclang-rt-14-dev
     time procps
+    dpkg-dev file lintian
 )
 # The desktops the process tests start (sway with XWayland, openbox on Xvfb) and the tools that
 # stand in for a person there. Installed without their recommends: those are configuration

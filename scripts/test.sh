@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: unit and process tests against the real
-# binary under Xvfb, then the display-free core again under AddressSanitizer+UBSan (with short
+# binary under Xvfb; the Debian packages, built, checked by lintian and run unpacked; then the
+# display-free core and the client library again under AddressSanitizer+UBSan (with short
 # fuzzing runs) and under ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,6 +21,11 @@ cmake --build build -j "$jobs"
 
 section "unit and process tests"
 ctest --test-dir build --output-on-failure --timeout 600
+
+section "Debian packages: built from the tested tree, checked, unpacked and run"
+scripts/package.sh
+lintian --fail-on error,warning build/packages/*.deb
+TAVISK_PACKAGES=build/packages /usr/bin/python3 tests/e2e/package/test_package.py -v
 
 section "core under AddressSanitizer and UndefinedBehaviorSanitizer, with fuzzing"
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \

@@ -107,7 +107,7 @@ std::string usageText(const std::string &program)
     return usageSynopsis(program)
         + "\n"
           "Runs one interactive sign-in through the corvane-tavisk helper: starts it on two\n"
-          "pipes, sends hello and one navigate request, then exit.\n"
+          "channels, sends hello and one navigate request, then exit.\n"
           "\n"
           "  --url=URL           page the sign-in window opens first\n"
           "  --redirect-uri=URI  prefix of the URL that ends the sign-in\n"

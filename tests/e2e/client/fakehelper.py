@@ -3,12 +3,24 @@
 descriptors it is given and behaves as FAKE_HELPER_MODE says. It writes what it saw (its
 arguments and its open descriptors) as JSON to FAKE_HELPER_REPORT.
 
-Modes: "ok" answers hello and navigate with success; "quit-after-hello" answers hello and
-exits 5 on navigate; "garbage" answers hello with a line that is not JSON."""
+Modes:
+  "ok"                 answers hello and navigate with success
+  "refuse"             answers navigate with the error "access_denied: cancel"
+  "quit-after-hello"   answers hello and exits 5 on navigate
+  "killed-on-navigate" answers hello and dies of SIGKILL on navigate
+  "garbage"            answers hello with a line that is not JSON
+  "wrong-version"      answers hello with protocol version 2
+  "unsolicited"        answers hello, then writes a second reply nobody asked for
+  "oversized"          answers navigate with a reply line of 5 MiB
+  "mute"               reads requests and answers none until exit
+  "hang"               answers hello, then hangs on navigate without reading
+  "hang-ignore-term"   as "hang", and ignores SIGTERM"""
 
 import json
 import os
+import signal
 import sys
+import time
 
 
 def open_descriptors():
@@ -50,19 +62,37 @@ def main():
         request = json.loads(line)
         report["requests"].append(request)
         method, rid = request.get("method"), request.get("id", 0)
+
+        def reply(body):
+            cmd_out.write(json.dumps(dict({"id": rid, "jsonrpc": "2.0"}, **body)).encode() + b"\n")
+
+        if mode == "mute" and method != "exit":
+            continue
         if method == "hello":
             if mode == "garbage":
                 cmd_out.write(b"this is no reply\n")
                 continue
-            cmd_out.write(json.dumps({"id": rid, "jsonrpc": "2.0", "result": {
-                "helper": "corvane-tavisk/1.0", "protocol_version": 1}}).encode() + b"\n")
+            version = 2 if mode == "wrong-version" else 1
+            reply({"result": {"helper": "corvane-tavisk/1.0", "protocol_version": version}})
+            if mode == "unsolicited":
+                reply({"result": None})
         elif method == "navigate":
+            save()
             if mode == "quit-after-hello":
-                save()
                 return 5
+            if mode == "killed-on-navigate":
+                os.kill(os.getpid(), signal.SIGKILL)
+            if mode.startswith("hang"):
+                if mode == "hang-ignore-term":
+                    signal.signal(signal.SIGTERM, signal.SIG_IGN)
+                time.sleep(3600)
+            if mode == "refuse":
+                reply({"error": {"code": 1, "message": "access_denied: cancel"}})
+                continue
             url = request["params"]["redirect_uri"] + "?code=fake"
-            cmd_out.write(json.dumps({"id": rid, "jsonrpc": "2.0", "result": {
-                "redirect_url": url, "status": "ok"}}).encode() + b"\n")
+            if mode == "oversized":
+                url += "x" * (5 * 1024 * 1024)
+            reply({"result": {"redirect_url": url, "status": "ok"}})
         elif method == "exit":
             save()
             return 0

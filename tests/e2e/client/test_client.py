@@ -191,9 +191,10 @@ class HelperFailureTest(unittest.TestCase):
         # Every request, as sent and as the helper read it.
         self.assertEqual(report["requests"], run.sent)
         self.assertEqual([r.get("method") for r in run.sent], ["hello", "navigate", "exit"])
+        # A limit of 0 means the helper's default, which is what leaving it out says too.
         self.assertEqual(run.sent[1]["params"], {
             "url": "http://127.0.0.1:9/", "redirect_uri": REDIRECT_URI, "title": "T",
-            "user_agent": "UA/1", "timeout_ms": 0})
+            "user_agent": "UA/1"})
 
 
 class RealSignInTest(unittest.TestCase):

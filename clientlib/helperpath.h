@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace taviskclient {
+
 // The helper's program name, as installed.
 inline constexpr const char *kHelperName = "corvane-tavisk";
 
@@ -14,3 +16,5 @@ std::string resolveGivenHelper(const std::string &given);
 // invoked, then with symbolic links resolved), else the first corvane-tavisk on PATH. Empty when
 // there is none. `searched` names the places looked at, for the error message.
 std::string defaultHelperPath(const char *argv0, std::string &searched);
+
+} // namespace taviskclient

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace taviskclient {
+
 namespace {
 
 bool isExecutableFile(const std::string &path)
@@ -30,7 +32,8 @@ std::string joined(const std::string &directory, const std::string &name)
 // execvp's search: each PATH entry in turn, an empty entry meaning the current directory.
 std::string findOnPath(const std::string &name)
 {
-    const char *path = std::getenv("PATH");
+    // Only a setenv on another thread could race this; a library cannot prevent that.
+    const char *path = std::getenv("PATH"); // NOLINT(concurrency-mt-unsafe)
     const std::string entries = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
     std::size_t start = 0;
     while (true) {
@@ -89,3 +92,5 @@ std::string defaultHelperPath(const char *argv0, std::string &searched)
     searched += "PATH";
     return findOnPath(kHelperName);
 }
+
+} // namespace taviskclient

@@ -1,0 +1,199 @@
+/* libcorvane-tavisk-client: starts the corvane-tavisk sign-in helper as a child process and runs
+ * interactive web sign-ins through it, from C or C++, with no Qt needed by the caller.
+ *
+ * One handle holds one helper. Handles share nothing, so each may live on its own thread, but
+ * one handle is used from one thread at a time. Every call returns its failure as a value, with
+ * a message from tavisk_client_message(); none aborts, raises a signal or leaves a C++
+ * exception. The library's descriptors are close-on-exec; the helper inherits its two channel
+ * descriptors and its standard streams, nothing else. A helper that goes away never raises
+ * SIGPIPE in the caller.
+ *
+ * Blocking use (scripts, command-line tools):
+ *
+ *     tavisk_client *client = tavisk_client_new();
+ *     if (tavisk_client_start(client, NULL) == TAVISK_OK
+ *         && tavisk_client_sign_in(client, url, redirect_uri, "Sign in", NULL, 0) == TAVISK_OK)
+ *         puts(tavisk_client_redirect_url(client));
+ *     else
+ *         fprintf(stderr, "%s\n", tavisk_client_message(client));
+ *     tavisk_client_free(client);
+ *
+ * Event-loop use: tavisk_client_start(), then tavisk_client_navigate(); watch
+ * tavisk_client_fd() for readability and call tavisk_client_process() when it is readable or
+ * when tavisk_client_timeout_ms() has passed, until it returns something other than
+ * TAVISK_PENDING. Only tavisk_client_sign_in(), tavisk_client_close() and tavisk_client_free()
+ * wait for the helper. The others return at once, with two bounded exceptions: a request line
+ * longer than the channel's buffer (some 200 KiB) waits for the helper to read it, up to the
+ * reply wait; and tavisk_client_process() gives a helper whose channel has just ended up to one
+ * second to exit, so that its exit status is in the message.
+ */
+#ifndef CORVANE_TAVISK_CLIENT_H
+#define CORVANE_TAVISK_CLIENT_H
+
+#include <stdint.h>
+#include <sys/types.h>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define TAVISK_CLIENT_API __attribute__((visibility("default")))
+#else
+#define TAVISK_CLIENT_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The channel protocol version this library speaks; a helper that answers hello with another
+ * one is refused (TAVISK_PROTOCOL_ERROR). */
+#define TAVISK_CLIENT_PROTOCOL_VERSION 1
+
+/* The longest reply line accepted, in bytes: twice the longest URL the web engine handles. */
+#define TAVISK_CLIENT_MAX_REPLY_BYTES (4 * 1024 * 1024)
+
+/* The wait for a reply beyond the sign-in's own time limit, and for the hello reply, unless
+ * tavisk_client_set_reply_wait_ms() says otherwise. */
+#define TAVISK_CLIENT_DEFAULT_REPLY_WAIT_MS 30000
+
+/* What tavisk_client_free() gives the helper to end by itself before stopping it. */
+#define TAVISK_CLIENT_DEFAULT_EXIT_WAIT_MS 10000
+
+typedef struct tavisk_client tavisk_client;
+
+typedef enum tavisk_status {
+    /* Done: the call succeeded, or the sign-in ended with a redirect URL. */
+    TAVISK_OK = 0,
+    /* tavisk_client_process(): nothing has finished yet; wait for the descriptor again. */
+    TAVISK_PENDING = 1,
+    /* The helper answered the sign-in with an error: the identity provider's text,
+     * "user_cancelled" or "timeout" (tavisk_client_message()). The helper still serves. */
+    TAVISK_SIGNIN_FAILED = 2,
+    /* No helper program was found where it was looked for. */
+    TAVISK_HELPER_NOT_FOUND = 3,
+    /* The helper program could not be started (or a descriptor could not be made). */
+    TAVISK_START_FAILED = 4,
+    /* The helper ended, or closed its reply channel, before answering. */
+    TAVISK_HELPER_ENDED = 5,
+    /* The helper did not answer in time, or did not read its requests. */
+    TAVISK_HELPER_UNRESPONSIVE = 6,
+    /* The helper wrote something that is no reply to the request, a line longer than
+     * TAVISK_CLIENT_MAX_REPLY_BYTES, or speaks another protocol version. */
+    TAVISK_PROTOCOL_ERROR = 7,
+    /* The call does not fit the handle's state or its arguments are unusable (a null or
+     * non-UTF-8 string, a second sign-in while one is in flight, no helper started). */
+    TAVISK_BAD_CALL = 8,
+    /* Memory ran out. */
+    TAVISK_NO_MEMORY = 9
+} tavisk_status;
+
+/* Receives each request line as sent (direction '>') and each reply line as received ('<'),
+ * without the newline, for logs. Called from the calling thread, inside the library's calls. */
+typedef void (*tavisk_transcript_fn)(void *context, char direction, const char *line);
+
+/* A new handle with no helper, or NULL when memory ran out. */
+TAVISK_CLIENT_API tavisk_client *tavisk_client_new(void);
+
+/* Ends a helper that still runs as tavisk_client_close() does, with
+ * TAVISK_CLIENT_DEFAULT_EXIT_WAIT_MS, and frees the handle. NULL is allowed. */
+TAVISK_CLIENT_API void tavisk_client_free(tavisk_client *client);
+
+/* --- Settings; each takes effect at the next tavisk_client_start(). --- */
+
+/* The program path (argv[0] as invoked) beside which tavisk_client_start(client, NULL) looks
+ * for the helper first. Default: the running program's own file (/proc/self/exe). */
+TAVISK_CLIENT_API tavisk_status tavisk_client_set_program(tavisk_client *client, const char *argv0);
+
+/* Appends an argument given to the helper after its two channel arguments, e.g. Qt's
+ * "-platform" "offscreen". */
+TAVISK_CLIENT_API tavisk_status tavisk_client_add_argument(tavisk_client *client,
+                                                           const char *argument);
+
+/* The descriptor that the helper's standard output and standard error go to. Default 2, the
+ * caller's standard error; the helper's standard input is always /dev/null. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_set_output_fd(tavisk_client *client, int fd);
+
+/* How long a reply may take beyond the sign-in's own time limit, and how long the hello reply
+ * may take; 0 restores TAVISK_CLIENT_DEFAULT_REPLY_WAIT_MS. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_set_reply_wait_ms(tavisk_client *client,
+                                                                uint32_t milliseconds);
+
+/* Receives the conversation line by line; NULL (the default) for none. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_set_transcript(tavisk_client *client,
+                                                             tavisk_transcript_fn transcript,
+                                                             void *context);
+
+/* --- The helper --- */
+
+/* Starts the helper and sends hello, without waiting for its answer. `helper` NULL: the
+ * corvane-tavisk beside the program (see tavisk_client_set_program(); as invoked, then with
+ * symbolic links resolved), else the first one on PATH. A name with a slash is used as it is;
+ * a bare name is looked up on PATH. TAVISK_HELPER_NOT_FOUND, TAVISK_START_FAILED, or
+ * TAVISK_BAD_CALL while a helper already runs. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_start(tavisk_client *client, const char *helper);
+
+/* Begins one sign-in: asks the helper to show `url` in its window, titled `title`, and to end
+ * the sign-in at the first URL that begins with `redirect_uri`. `user_agent` NULL or "": the
+ * engine's own. `timeout_ms` 0: the helper's default limit, 3 minutes. The request is sent as
+ * soon as the helper has answered hello. Every string is UTF-8; `title` NULL means "". */
+TAVISK_CLIENT_API tavisk_status tavisk_client_navigate(tavisk_client *client, const char *url,
+                                                       const char *redirect_uri, const char *title,
+                                                       const char *user_agent, uint32_t timeout_ms);
+
+/* The descriptor to watch for readability (POLLIN, a QSocketNotifier::Read, a
+ * G_IO_IN | G_IO_HUP watch), from tavisk_client_start() until the helper is closed; -1 when no
+ * helper runs. It does not change while one helper runs. Do not read it yourself. After a
+ * final failure it stays readable (the end of the channel): stop watching it then. */
+TAVISK_CLIENT_API int tavisk_client_fd(const tavisk_client *client);
+
+/* Milliseconds until tavisk_client_process() must run even if the descriptor stays quiet (to
+ * notice a helper that does not answer in time); -1 when nothing is awaited. */
+TAVISK_CLIENT_API int tavisk_client_timeout_ms(const tavisk_client *client);
+
+/* Reads what has arrived, without blocking, and reports a finished sign-in once:
+ * TAVISK_PENDING while it is in flight (or none was begun), TAVISK_OK with
+ * tavisk_client_redirect_url(), TAVISK_SIGNIN_FAILED with tavisk_client_message(). A failure of
+ * the helper (TAVISK_HELPER_ENDED, TAVISK_HELPER_UNRESPONSIVE, TAVISK_PROTOCOL_ERROR) is
+ * reported even with no sign-in in flight, and is final: every later call returns it again
+ * until tavisk_client_close(). */
+TAVISK_CLIENT_API tavisk_status tavisk_client_process(tavisk_client *client);
+
+/* tavisk_client_navigate(), then waits until the sign-in is over; returns what
+ * tavisk_client_process() returned at the end. Its wait is bounded by `timeout_ms` (or the
+ * default limit) plus the reply wait. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_sign_in(tavisk_client *client, const char *url,
+                                                      const char *redirect_uri, const char *title,
+                                                      const char *user_agent, uint32_t timeout_ms);
+
+/* Sends cancel. The helper reads no request while a sign-in is in flight, so a cancel is read
+ * only after that sign-in's reply and changes nothing; to give up on a sign-in early, call
+ * tavisk_client_close(client, 0). Kept for clients that speak the whole protocol. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_cancel(tavisk_client *client);
+
+/* Ends the helper in order: sends exit and closes its input, waits up to `exit_wait_ms` for it
+ * to end, then sends SIGTERM and waits up to 2 seconds more, then SIGKILL. A helper with a
+ * sign-in in flight reads exit only after it, so 0 stops such a helper at once. TAVISK_OK when
+ * it ended by itself with status 0; TAVISK_HELPER_ENDED with a message otherwise (its exit
+ * status, or how it was stopped). Afterwards the handle may start a helper again. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_close(tavisk_client *client, uint32_t exit_wait_ms);
+
+/* --- Results; each string lives until the next call on the handle that changes it. --- */
+
+/* The redirect URL of the last sign-in that returned TAVISK_OK, else "". */
+TAVISK_CLIENT_API const char *tavisk_client_redirect_url(const tavisk_client *client);
+
+/* What went wrong in the last call that failed, else "". */
+TAVISK_CLIENT_API const char *tavisk_client_message(const tavisk_client *client);
+
+/* The helper's name and version from its hello answer (e.g. "corvane-tavisk/1.0"), else "". */
+TAVISK_CLIENT_API const char *tavisk_client_helper_name(const tavisk_client *client);
+
+/* The helper's process id while it runs, else -1. */
+TAVISK_CLIENT_API pid_t tavisk_client_pid(const tavisk_client *client);
+
+/* A short English name for a status, e.g. "helper ended". */
+TAVISK_CLIENT_API const char *tavisk_status_name(tavisk_status status);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CORVANE_TAVISK_CLIENT_H */

@@ -1,0 +1,124 @@
+#include "replyreader.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace taviskclient {
+
+bool LineBuffer::append(const char *data, std::size_t size)
+{
+    if (m_overflowed)
+        return false;
+    // Lines already handed out go before the buffer grows, so it holds at most the unfinished
+    // line plus what this call brings.
+    if (m_start > 0) {
+        m_pending.erase(0, m_start);
+        m_lastNewline = m_lastNewline == std::string::npos || m_lastNewline < m_start
+            ? std::string::npos
+            : m_lastNewline - m_start;
+        m_start = 0;
+    }
+    std::size_t at = 0;
+    while (at < size) {
+        const void *found = std::memchr(data + at, '\n', size - at);
+        const std::size_t piece = found != nullptr
+            ? static_cast<std::size_t>(static_cast<const char *>(found) - (data + at))
+            : size - at;
+        if (m_tailBytes + piece > m_maxLineBytes) {
+            m_overflowed = true;
+            return false;
+        }
+        if (found == nullptr) {
+            m_tailBytes += piece;
+            break;
+        }
+        m_lastNewline = m_pending.size() + at + piece;
+        m_tailBytes = 0;
+        at += piece + 1;
+    }
+    m_pending.append(data, size);
+    return true;
+}
+
+bool LineBuffer::takeLine(std::string &line)
+{
+    // Only a buffer with a newline after m_start is searched, so a long line that arrives in
+    // many pieces is not scanned again for each piece.
+    if (m_lastNewline == std::string::npos || m_lastNewline < m_start)
+        return false;
+    const std::size_t newline = m_pending.find('\n', m_start);
+    line.assign(m_pending, m_start, newline - m_start);
+    m_start = newline + 1;
+    return true;
+}
+
+void LineBuffer::clear()
+{
+    m_pending.clear();
+    m_start = 0;
+    m_lastNewline = std::string::npos;
+    m_tailBytes = 0;
+    m_overflowed = false;
+}
+
+Reply readReply(std::string_view line)
+{
+    Reply reply;
+    if (!parseJson(line, reply.document) || !reply.document.isObject())
+        return reply;
+    const JsonValue *id = reply.document.member("id");
+    if (id == nullptr || !id->isNumber())
+        return reply;
+    reply.id = id->number;
+    if (reply.document.member("result") != nullptr)
+        reply.kind = Reply::Kind::Result;
+    else if (reply.document.member("error") != nullptr)
+        reply.kind = Reply::Kind::Error;
+    else
+        reply.kind = Reply::Kind::Neither;
+    return reply;
+}
+
+std::int64_t protocolVersionOf(const Reply &reply)
+{
+    if (reply.kind != Reply::Kind::Result)
+        return -1;
+    const JsonValue *version = reply.document.member("result")->member("protocol_version");
+    if (version == nullptr || !version->isNumber() || !std::isfinite(version->number)
+        || version->number != std::trunc(version->number) || version->number < 0
+        || version->number > 1e15)
+        return -1;
+    return static_cast<std::int64_t>(version->number);
+}
+
+std::string helperNameOf(const Reply &reply)
+{
+    if (reply.kind != Reply::Kind::Result)
+        return std::string();
+    const JsonValue *name = reply.document.member("result")->member("helper");
+    return name != nullptr && name->isString() ? name->text : std::string();
+}
+
+NavigateOutcome navigateOutcomeOf(const Reply &reply)
+{
+    NavigateOutcome outcome;
+    if (reply.kind == Reply::Kind::Result) {
+        const JsonValue *result = reply.document.member("result");
+        const JsonValue *status = result->member("status");
+        const JsonValue *url = result->member("redirect_url");
+        if (status != nullptr && status->isString() && status->text == "ok" && url != nullptr
+            && url->isString()) {
+            outcome.kind = NavigateOutcome::Kind::SignedIn;
+            outcome.text = url->text;
+        }
+    } else if (reply.kind == Reply::Kind::Error) {
+        const JsonValue *message = reply.document.member("error")->member("message");
+        if (message != nullptr && message->isString()) {
+            outcome.kind = NavigateOutcome::Kind::Failed;
+            outcome.text = message->text;
+        }
+    }
+    return outcome;
+}
+
+} // namespace taviskclient
