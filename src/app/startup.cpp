@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/accessibility.h"
 #include "app/arguments.h"
 #include "app/quitapplication.h"
 #include "channel/commandloop.h"
@@ -68,6 +69,9 @@ int runHelper(int argc, char **argv)
         printLine("failed to import the cmdIn/cmdOut channel handles");
         return 1;
     }
+
+    // Read by the engine when it starts: screen readers see the page, not an empty document.
+    exposePageContentByDefault();
 
     // Custom schemes must be known to the engine before the application object exists. A
     // page's Content-Security-Policy must not apply to either: "form-action *" would make the

@@ -6,8 +6,10 @@
 #include "webview/certificatechooser.h"
 #include "webview/windowactivation.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QScreen>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <QWindow>
@@ -41,6 +43,51 @@ void offerOnlyEditingMenu(QWebEngineView *view)
     });
 }
 
+bool frameKnown(const QWidget *window)
+{
+    const QWindow *native = window->windowHandle();
+    return native != nullptr && !native->frameMargins().isNull();
+}
+
+// 800 by 600, or as much of it as the screen's available area holds with the window system's
+// frame around it, so that a person can always reach the frame's close button (at scale 2 a
+// 1280 by 1024 screen holds only 640 by 512).
+void fitToScreen(QWidget *window)
+{
+    const QRect room = window->screen()->availableGeometry();
+    const QMargins frame = frameKnown(window) ? window->windowHandle()->frameMargins() : QMargins();
+    window->resize(QSize(800, 600).boundedTo(room.size().shrunkBy(frame)));
+    const QRect outer = window->frameGeometry();
+    if (!room.contains(outer))
+        window->move(qBound(room.left(), outer.left(), room.right() + 1 - outer.width()),
+                     qBound(room.top(), outer.top(), room.bottom() + 1 - outer.height()));
+}
+
+// A window manager frames a window only some time after it is mapped, and no event says when.
+// Watches the window's events until the frame is known, fits the window once more then, and
+// goes; also when the window is hidden first (with no window manager nothing frames it).
+class FitOnceFramed : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *window = static_cast<QWidget *>(watched);
+        const bool framed = window->isVisible() && frameKnown(window);
+        // Not from inside whatever event this is (a paint, say): from the event loop.
+        if (framed)
+            QMetaObject::invokeMethod(
+                window, [window] { fitToScreen(window); }, Qt::QueuedConnection);
+        if (framed || event->type() == QEvent::Hide) {
+            window->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 AuthWindow::AuthWindow(HelperState *state)
@@ -71,12 +118,22 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     signInOpen = true;
     const std::string activationToken = signInActivationToken(signIn.activationToken);
     setWindowTitle(literalWindowTitle(signIn.title));
-    resize(800, 600);
+    fitToScreen(this);
+    if (!frameKnown(this))
+        installEventFilter(new FitOnceFramed(this));
     connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
     show();
     raise();
     activateShownWindow(this, activationToken);
     view->setFocus();
+    // A window hidden and shown again in the same moment (a sign-in that follows another at
+    // once) can be left inactive with no focus widget: the focus-out from the hide arrives
+    // after the show. Making it the active window here gives the page keyboard focus too.
+    // (Qt 6.5 deprecates the call for activateWindow(), which does not do this.)
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QApplication::setActiveWindow(this);
+    QT_WARNING_POP
     // Set on every sign-in, so that one request's user agent never carries over to the next.
     const std::string &userAgent
         = signIn.userAgent.empty() ? state->defaultUserAgent : signIn.userAgent;

@@ -62,6 +62,44 @@ _READY_SCRIPT = """
   }}, 20);
 </script>"""
 
+# The sign-in page as a provider that cares for keyboard and screen-reader users writes it: the
+# user-name field has the focus when the page opens and "Cancel" is a link. The page reports
+# where its focus is (document.hasFocus(), the focused element's id, whether it matches
+# :focus-visible) to /focus/<session> when it opens and on every change of focus, so a test can
+# see what the person sees without asking the engine.
+_ACCESSIBLE_SIGN_IN_PAGE = """<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>Provider sign-in</title>
+<style>
+  body {{ font: 16px sans-serif; margin: 40px; }}
+  input, button {{ display: block; font-size: 18px; margin: 12px 0; width: 300px; height: 36px; }}
+</style></head>
+<body>
+<h1>Sign in</h1>
+<form method="post" action="/login">
+  <input type="hidden" name="session" value="{session}">
+  <label>User name <input id="username" name="username" type="text" autocomplete="off"
+    autofocus></label>
+  <label>Password <input id="password" name="password" type="password"></label>
+  <button id="signin" type="submit" name="action" value="signin">Sign in</button>
+</form>
+<p><a id="cancel" href="/cancel?session={session}">Cancel</a></p>
+<script>
+  var reports = 0;
+  function report() {{
+    var active = document.activeElement;
+    var query = "n=" + (++reports) + "&has=" + (document.hasFocus() ? 1 : 0)
+        + "&active=" + encodeURIComponent(active && active.id ? active.id : "")
+        + "&visible=" + (active && active.matches(":focus-visible") ? 1 : 0);
+    fetch("/focus/{session}?" + query, {{cache: "no-store"}});
+  }}
+  window.addEventListener("focus", report);
+  window.addEventListener("blur", report);
+  document.addEventListener("focusin", report);
+  window.addEventListener("load", report);
+</script>
+</body></html>
+"""
+
 _PLAIN_PAGE = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>{title}</title></head>
 <body><p>{title}</p>{body}</body></html>
@@ -136,17 +174,20 @@ class Provider:
             self.codes.append(code)
         return code
 
-    def sign_in_url(self, redirect_uri, state, code_suffix="", autofocus=False):
+    def sign_in_url(self, redirect_uri, state, code_suffix="", autofocus=False,
+                    accessible=False):
         """Opens a sign-in session and returns the URL of its sign-in page. A correct user
         name and password end it with a 302 to redirect_uri?code=<code><code_suffix>&state=..;
         "Cancel" ends it with a redirect carrying "error" and "error_subcode". The code is
         in .session_code(url). autofocus puts the caret in the user name field on load, as
-        most providers do, so a person can type at once (see wait_ready)."""
+        most providers do, so a person can type at once (see wait_ready). accessible=True
+        serves instead the page with the focus in the user-name field, "Cancel" as a link and
+        focus reports (see .focus_reports)."""
         session = "s%d" % next(self._counter)
         with self._lock:
             self._sessions[session] = {"redirect_uri": redirect_uri, "state": state,
                                        "code": None, "suffix": code_suffix,
-                                       "autofocus": autofocus}
+                                       "autofocus": autofocus, "accessible": accessible}
         return "%s/login?session=%s" % (self.origin, session)
 
     def wait_ready(self, sign_in_url, timeout):
@@ -170,6 +211,21 @@ class Provider:
             self._pages[name] = {"kind": kind, "target": target, "delay_ms": delay_ms,
                                  "html": html_text, "headers": tuple(headers)}
         return "%s/page/%s" % (self.origin, name)
+
+    def focus_reports(self, sign_in_url):
+        """What an accessible sign-in page reported of its focus, in order: dicts with
+        "has" (document.hasFocus()), "active" (the focused element's id) and "visible" (it
+        matches :focus-visible); "has" and "visible" are bools."""
+        session = urllib.parse.parse_qs(urllib.parse.urlsplit(sign_in_url).query)["session"][0]
+        reports = []
+        for r in self.requests_to("/focus/%s?" % session):
+            query = urllib.parse.parse_qs(urllib.parse.urlsplit(r.path).query,
+                                          keep_blank_values=True)
+            reports.append((int(query["n"][0]),
+                            {"has": query["has"][0] == "1", "active": query["active"][0],
+                             "visible": query["visible"][0] == "1"}))
+        # The page numbers its reports: the requests may overtake each other.
+        return [report for _, report in sorted(reports, key=lambda item: item[0])]
 
     @staticmethod
     def beacon_path(page_url):
@@ -261,11 +317,23 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if self.owner._session(session) is None:
                 self._send(404, b"no such session")
                 return
+            if self.owner._session(session)["accessible"]:
+                self._html(_ACCESSIBLE_SIGN_IN_PAGE.format(session=html.escape(session)))
+                return
             autofocus = self.owner._session(session)["autofocus"]
             ready = _READY_SCRIPT.format(session=html.escape(session)) if autofocus else ""
             self._html(_SIGN_IN_PAGE.format(session=html.escape(session),
                                             autofocus=" autofocus" if autofocus else "",
                                             ready_script=ready))
+        elif url.path == "/cancel":
+            session = self.owner._session(query.get("session", [""])[0])
+            if session is None:
+                self._send(404, b"no such session")
+                return
+            self._redirect("%s?error=access_denied&error_subcode=cancel&state=%s"
+                           % (session["redirect_uri"], urllib.parse.quote(session["state"], safe="")))
+        elif url.path.startswith("/focus/"):
+            self._send(204)
         elif url.path.startswith("/page/"):
             self._configured_page(url.path[len("/page/"):])
         elif url.path.startswith("/beacon/"):
