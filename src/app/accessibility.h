@@ -5,9 +5,9 @@
 // On Linux the engine hides page content from the accessibility bus unless that variable says
 // otherwise; a person who cannot see the page must still be able to sign in.
 enum class PageAccessibilityStep {
-    Set,    // set it to "1"
-    Leave,  // the environment's own value stands
-    Unset,  // remove it: the environment asked for "0", which this engine would take as "on"
+    Set,   // set it to "1"
+    Leave, // the environment's own value stands
+    Unset, // remove it: the environment asked for "0", which this engine would take as "on"
 };
 
 // The step for the variable's current value, nullptr when it is not set. anyValueEnables says

@@ -1,0 +1,272 @@
+"""A person who uses a screen reader, or only a keyboard, signs in.
+
+The helper runs on a desktop with a private accessibility bus, a screen reader's switches on,
+and openbox as window manager (desktop.py). Its accessibility tree is read through AT-SPI as a
+screen reader reads it; focus is moved through AT-SPI as a screen reader moves it, and keys go
+through the X server's XTEST extension as a keyboard's would. The page reports its own focus to
+the loopback provider (provider.focus_reports).
+
+Not tested, because Qt WebEngine 6.4 does not offer them: setting a field's text through
+EditableText (its fields expose read-only Text) and pressing a button through its action
+interface (its buttons offer only a focus action); a reader's user presses Enter instead.
+"""
+
+import json
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+import desktop  # noqa: E402
+import helperproc  # noqa: E402
+import provider as idp  # noqa: E402
+from Xlib import display as xdisplay  # noqa: E402
+
+REPLY_TIMEOUT = 30
+USER, PASSWORD = "alice.example", "correct horse 42"
+SCREEN = (1280, 1024)  # helperproc.XServer's screen
+
+desk = desktop.Desktop()
+setUpModule = desk.start
+tearDownModule = desk.stop
+
+
+def navigate_line(request_id, url, title, redirect_uri, **extra):
+    params = dict(url=url, title=title, redirect_uri=redirect_uri, **extra)
+    return helperproc.Helper.encode({"jsonrpc": "2.0", "id": request_id, "method": "navigate",
+                                     "params": params})
+
+
+def ok_raw(request_id, url):
+    return json.dumps({"id": request_id, "jsonrpc": "2.0",
+                       "result": {"redirect_url": url, "status": "ok"}},
+                      separators=(",", ":")).encode() + b"\n"
+
+
+def error_raw(request_id, message):
+    return json.dumps({"error": {"code": 1, "message": message}, "id": request_id,
+                       "jsonrpc": "2.0"}, separators=(",", ":")).encode() + b"\n"
+
+
+def subtree(nodes, top):
+    """The nodes below top in a depth-first list."""
+    start = nodes.index(top) + 1
+    below = []
+    for node in nodes[start:]:
+        if node.depth <= top.depth:
+            break
+        below.append(node)
+    return below
+
+
+def window_frame(nodes, title):
+    """The application's top-level frame named title, or None."""
+    return next((n for n in nodes if n.depth == 1 and n.role == "frame" and n.name == title),
+                None)
+
+
+class AccessibilityTest(unittest.TestCase):
+    def setUp(self):
+        self.provider = self.enterContext(idp.Provider())
+
+    def start_helper(self, **env):
+        helper = self.enterContext(helperproc.Helper(env=desk.helper_env(**env)))
+        return helper, desktop.application(helper.pid)
+
+    def sign_in_page(self, state):
+        return self.provider.sign_in_url(self.provider.callback, state, accessible=True)
+
+    def wait_for_page(self, app, title):
+        """The tree once the window titled title shows the sign-in page with its user-name
+        field focused, as a screen reader finds it when the window appears."""
+        def ready(nodes):
+            frame = window_frame(nodes, title)
+            field = frame and desktop.find(subtree(nodes, frame), "text", "User name")
+            return nodes if field and field.focused and frame.active else None
+        return desktop.wait_for_tree(app, ready, what="the active window %r with its user-name "
+                                     "field focused" % title)
+
+    def move_focus(self, app, role, name):
+        """Moves the focus to an object as a screen reader does, and waits until it is there."""
+        node = desktop.find(desktop.tree(app), role, name)
+        self.assertIsNotNone(node, "no [%s] %r in the tree" % (role, name))
+        node.grab_focus()
+        return desktop.wait_for_tree(
+            app, lambda nodes: desktop.find(nodes, role, name).focused and nodes,
+            what="the focus on [%s] %r" % (role, name))
+
+    def wait_for_field_text(self, app, name, text):
+        desktop.wait_for_tree(app, lambda nodes: desktop.find(nodes, "text", name).text() == text,
+                              what="%r in the field %r" % (text, name))
+
+    def type_keys(self, text):
+        desk.xdotool("type", "--delay", "40", text)
+
+    # -----------------------------------------------------------------------------------------
+
+    def test_page_as_a_screen_reader_reads_it(self):
+        helper, app = self.start_helper()
+        title = "Sign in to Example"
+        helper.send(navigate_line(1, self.sign_in_page("st"), title, self.provider.callback))
+        nodes = self.wait_for_page(app, title)
+        frame = window_frame(nodes, title)
+        page = [(n.role, n.name) for n in subtree(nodes, frame)]
+        for expected in [("document web", "Provider sign-in"), ("heading", "Sign in"),
+                         ("text", "User name"), ("password text", "Password"),
+                         ("push button", "Sign in"), ("link", "Cancel")]:
+            self.assertIn(expected, page, "\n".join(map(repr, nodes)))
+        focused = [n for n in subtree(nodes, frame) if n.focused and n.role != "document web"]
+        self.assertEqual([(n.role, n.name) for n in focused], [("text", "User name")])
+
+    def test_environment_keeps_the_page_hidden_when_it_asks(self):
+        # QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY=0 from the environment turns the page's
+        # content off (the engine's cost stays away); the window itself is still there.
+        helper, app = self.start_helper(QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY="0")
+        title = "Hidden page"
+        sign_in = self.sign_in_page("st")
+        helper.send(navigate_line(1, sign_in, title, self.provider.callback))
+        self.provider.wait_for_request("/focus/", REPLY_TIMEOUT)  # the page has loaded
+
+        def document(nodes):
+            return next((n for n in nodes if n.role == "document web"), None)
+        node = desktop.wait_for_tree(app, document, what="the web document")
+        nodes = desktop.tree(app)
+        self.assertEqual(subtree(nodes, document(nodes)), [], "\n".join(map(repr, nodes)))
+
+    def test_sign_in_as_a_screen_reader_user(self):
+        helper, app = self.start_helper()
+        sign_in = self.sign_in_page("st1")
+        helper.send(navigate_line(1, sign_in, "Reader sign-in", self.provider.callback))
+        self.wait_for_page(app, "Reader sign-in")
+        # The reader's user moves to each field, types, moves to the button and presses Enter
+        # (the engine's buttons offer no press action).
+        self.move_focus(app, "text", "User name")
+        self.type_keys(USER)
+        self.wait_for_field_text(app, "User name", USER)
+        self.move_focus(app, "password text", "Password")
+        self.type_keys(PASSWORD)
+        self.move_focus(app, "push button", "Sign in")
+        desk.xdotool("key", "Return")
+        reply = helper.reply_raw(REPLY_TIMEOUT)
+        code = self.provider.session_code(sign_in)
+        self.assertIsNotNone(code, "no code issued: %r" % self.provider.requests())
+        self.assertEqual(reply, ok_raw(1, "%s?code=%s&state=st1" % (self.provider.callback, code)))
+
+        # On the next sign-in the user gives up through the page's Cancel link.
+        helper.send(navigate_line(2, self.sign_in_page("st2"), "Reader again",
+                                  self.provider.callback))
+        self.wait_for_page(app, "Reader again")
+        self.move_focus(app, "link", "Cancel")
+        desk.xdotool("key", "Return")
+        self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(2, "access_denied: cancel"))
+        self.assertEqual(self.provider.requests_to(idp.CALLBACK_PATH), [])
+
+    def test_focus_when_a_sign_in_follows_another_at_once(self):
+        # The first sign-in ends, by a redirect or its time limit, and the next navigate is
+        # already waiting: the window is hidden and shown again in the same moment. The window
+        # must still be the active one, with the focus ring in the page's field and the keyboard
+        # typing into it.
+        helper, app = self.start_helper()
+        p = self.provider
+        cases = [
+            ("redirect", p.page(idp.REDIRECT_302, p.callback + "?state=first"), {},
+             lambda i: ok_raw(i, p.callback + "?state=first")),
+            ("time limit", p.page(idp.NEVER), {"timeout_ms": 500},
+             lambda i: error_raw(i, "timeout")),
+        ]
+        for number, (name, first, extra, first_reply) in enumerate(cases):
+            with self.subTest(name):
+                first_id, second_id = 10 * number + 1, 10 * number + 2
+                title = "Next after %s" % name
+                second = self.sign_in_page("next%d" % number)
+                helper.send(navigate_line(first_id, first, "First", p.callback, **extra)
+                            + navigate_line(second_id, second, title, p.callback))
+                self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), first_reply(first_id))
+                self.wait_for_page(app, title)
+                # What the page itself sees: focus in the document, on the field, with a ring.
+                last = helperproc.wait_until(
+                    lambda: (p.focus_reports(second) or [None])[-1]
+                    if (p.focus_reports(second) or [{}])[-1].get("has") else None, 10)
+                self.assertEqual(last, {"has": True, "active": "username", "visible": True},
+                                 p.focus_reports(second))
+                # The keyboard alone finishes the sign-in: type, Tab, type, Enter.
+                self.type_keys(USER)
+                self.wait_for_field_text(app, "User name", USER)
+                desk.xdotool("key", "Tab")
+                self.type_keys(PASSWORD)
+                desk.xdotool("key", "Return")
+                reply = helper.reply_raw(REPLY_TIMEOUT)
+                self.assertEqual(reply, ok_raw(second_id, "%s?code=%s&state=next%d"
+                                               % (p.callback, p.session_code(second), number)))
+
+    def test_window_inside_the_screen_at_scale_2(self):
+        # 800 by 600 at scale 2 is 1600 by 1200 pixels, more than the 1280 by 1024 screen: the
+        # window takes what fits, frame and title bar included, on its first showing and on the
+        # next one.
+        helper, app = self.start_helper(QT_SCALE_FACTOR="2")
+        connection = xdisplay.Display(desk.display)
+        self.addCleanup(connection.close)
+        for request_id, title in ((1, "Scaled"), (2, "Scaled again")):
+            helper.send(navigate_line(request_id, self.provider.page(idp.NEVER), title,
+                                      self.provider.callback))
+            window = self.wait_for_client_window(connection, title)
+            inside = helperproc.wait_until(
+                lambda: self.geometry_inside_screen(connection, window), 10)
+            frame, client = self.geometries(connection, window)
+            self.assertTrue(inside, "frame %r, window %r on a %r screen" % (frame, client, SCREEN))
+            # As large as fits: only the frame's width and title bar are given up.
+            self.assertGreater(client[2], SCREEN[0] - 40, client)
+            self.assertGreater(client[3], SCREEN[1] - 80, client)
+            # The person closes it with the frame's close button (Alt+F4 is the same request).
+            desk.xdotool("key", "alt+F4")
+            self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(request_id,
+                                                                        "user_cancelled"))
+
+    # -- windows as the X server sees them -----------------------------------------------------
+
+    def wait_for_client_window(self, connection, title):
+        net_wm_name = connection.intern_atom("_NET_WM_NAME")
+        utf8 = connection.intern_atom("UTF8_STRING")
+
+        def find():
+            todo = [connection.screen().root]
+            while todo:
+                window = todo.pop()
+                try:
+                    name = window.get_full_property(net_wm_name, utf8)
+                    attributes = window.get_attributes()
+                    children = window.query_tree().children
+                except Exception:  # noqa: BLE001 - a window destroyed while we looked
+                    continue
+                if name is not None and name.value.decode("utf-8", "replace") == title \
+                        and attributes.map_state == 2:  # IsViewable
+                    return window
+                todo.extend(children)
+            return None
+        window = helperproc.wait_until(find, 20, 0.1)
+        self.assertIsNotNone(window, "no viewable window titled %r" % title)
+        return window
+
+    @staticmethod
+    def geometries(connection, window):
+        """(frame, window) as (x, y, width, height) on the root: the frame is the window
+        manager's window that holds the helper's."""
+        root = connection.screen().root
+        frame = window
+        while frame.query_tree().parent.id != root.id:
+            frame = frame.query_tree().parent
+
+        def on_root(w):
+            g = w.get_geometry()
+            origin = w.translate_coords(root, 0, 0)
+            return (-origin.x, -origin.y, g.width, g.height)
+        return on_root(frame), on_root(window)
+
+    def geometry_inside_screen(self, connection, window):
+        frame, _ = self.geometries(connection, window)
+        x, y, width, height = frame
+        return x >= 0 and y >= 0 and x + width <= SCREEN[0] and y + height <= SCREEN[1]
+
+
+if __name__ == "__main__":
+    unittest.main()
