@@ -125,15 +125,24 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     show();
     raise();
     activateShownWindow(this, activationToken);
-    view->setFocus();
     // A window hidden and shown again in the same moment (a sign-in that follows another at
     // once) can be left inactive with no focus widget: the focus-out from the hide arrives
-    // after the show. Making it the active window here gives the page keyboard focus too.
-    // (Qt 6.5 deprecates the call for activateWindow(), which does not do this.)
+    // after the show. Make it the active window here. (Qt 6.5 deprecates the call for
+    // activateWindow(), which does not do this.)
     QT_WARNING_PUSH
     QT_WARNING_DISABLE_DEPRECATED
     QApplication::setActiveWindow(this);
     QT_WARNING_POP
+    view->setFocus();
+    // The fresh page's own widget, which takes the keyboard focus inside the view, replaces the
+    // last page's only once the page starts loading, and nothing hands it the focus then.
+    connect(
+        page, &QWebEnginePage::loadStarted, view,
+        [this] {
+            if (isActiveWindow())
+                view->setFocus();
+        },
+        Qt::SingleShotConnection);
     // Set on every sign-in, so that one request's user agent never carries over to the next.
     const std::string &userAgent
         = signIn.userAgent.empty() ? state->defaultUserAgent : signIn.userAgent;

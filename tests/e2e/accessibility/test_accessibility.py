@@ -59,6 +59,11 @@ def subtree(nodes, top):
     return below
 
 
+def view_of(nodes, document):
+    """The widget that holds the web document: it has the keyboard focus when the page has."""
+    return next(n for n in reversed(nodes[:nodes.index(document)]) if n.depth < document.depth)
+
+
 def window_frame(nodes, title):
     """The application's top-level frame named title, or None."""
     return next((n for n in nodes if n.depth == 1 and n.role == "frame" and n.name == title),
@@ -81,10 +86,13 @@ class AccessibilityTest(unittest.TestCase):
         field focused, as a screen reader finds it when the window appears."""
         def ready(nodes):
             frame = window_frame(nodes, title)
-            field = frame and desktop.find(subtree(nodes, frame), "text", "User name")
-            return nodes if field and field.focused and frame.active else None
-        return desktop.wait_for_tree(app, ready, what="the active window %r with its user-name "
-                                     "field focused" % title)
+            page = subtree(nodes, frame) if frame else []
+            document = desktop.find(page, "document web", "Provider sign-in")
+            field = desktop.find(page, "text", "User name")
+            return nodes if frame.active and document and view_of(nodes, document).focused \
+                and field and field.focused else None
+        return desktop.wait_for_tree(app, ready, what="the active window %r with the keyboard "
+                                     "focus in its page, on the user-name field" % title)
 
     def move_focus(self, app, role, name):
         """Moves the focus to an object as a screen reader does, and waits until it is there."""
@@ -115,7 +123,10 @@ class AccessibilityTest(unittest.TestCase):
                          ("text", "User name"), ("password text", "Password"),
                          ("push button", "Sign in"), ("link", "Cancel")]:
             self.assertIn(expected, page, "\n".join(map(repr, nodes)))
-        focused = [n for n in subtree(nodes, frame) if n.focused and n.role != "document web"]
+        # The keyboard focus is in the page (its view holds it), and in the page on the field.
+        document = desktop.find(nodes, "document web", "Provider sign-in")
+        self.assertTrue(view_of(nodes, document).focused)
+        focused = [n for n in subtree(nodes, document) if n.focused]
         self.assertEqual([(n.role, n.name) for n in focused], [("text", "User name")])
 
     def test_environment_keeps_the_page_hidden_when_it_asks(self):
@@ -166,7 +177,6 @@ class AccessibilityTest(unittest.TestCase):
         # already waiting: the window is hidden and shown again in the same moment. The window
         # must still be the active one, with the focus ring in the page's field and the keyboard
         # typing into it.
-        helper, app = self.start_helper()
         p = self.provider
         cases = [
             ("redirect", p.page(idp.REDIRECT_302, p.callback + "?state=first"), {},
@@ -175,7 +185,8 @@ class AccessibilityTest(unittest.TestCase):
              lambda i: error_raw(i, "timeout")),
         ]
         for number, (name, first, extra, first_reply) in enumerate(cases):
-            with self.subTest(name):
+            with self.subTest(name), helperproc.Helper(env=desk.helper_env()) as helper:
+                app = desktop.application(helper.pid)
                 first_id, second_id = 10 * number + 1, 10 * number + 2
                 title = "Next after %s" % name
                 second = self.sign_in_page("next%d" % number)
