@@ -5,7 +5,8 @@ Runs Xvfb, a private D-Bus session bus, the AT-SPI bus launcher on it (with the 
 "accessibility on, screen reader running" switches set, as a desktop does when a screen reader
 starts) and openbox, which gives windows a frame, real activation and keyboard focus. The tree
 is read with Debian's python3-pyatspi, which talks to the accessibility bus found through this
-module's session bus; it is imported only once that bus runs.
+module's session bus; it is imported only once that bus runs, on a desktop with the screen
+reader's switches on.
 """
 
 import os
@@ -24,9 +25,12 @@ pyatspi = None  # the module, once Desktop.start has run
 
 
 class Desktop:
-    """The whole desktop; start() and stop() (setUpModule and tearDownModule)."""
+    """The whole desktop; start() and stop() (setUpModule and tearDownModule). With
+    screen_reader=False the accessibility bus runs with its switches off, as on a desktop where
+    no screen reader has been started."""
 
-    def __init__(self):
+    def __init__(self, screen_reader=True):
+        self._switch = "1" if screen_reader else "0"
         self._xserver = None
         self._processes = []
         self.display = None
@@ -53,18 +57,22 @@ class Desktop:
                 raise AssertionError("the session bus printed no address")
             env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
             self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately",
-                         "--a11y=1", "--screen-reader=1"], env)
+                         "--a11y=" + self._switch, "--screen-reader=" + self._switch], env)
             self._spawn(["openbox", "--sm-disable"], env)
-            # This process reads the tree through the same buses.
-            os.environ.update(DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=self.bus_address)
-            os.environ.pop("AT_SPI_BUS_ADDRESS", None)
-            import pyatspi as module
-            pyatspi = module
-            if not helperproc.wait_until(_registry_answers, _START_TIMEOUT, 0.2):
-                raise AssertionError("the accessibility registry did not answer")
             if not helperproc.wait_until(lambda: _window_manager_runs(self.display),
                                          _START_TIMEOUT, 0.1):
-                raise AssertionError("openbox did not take over the display")
+                raise AssertionError("openbox did not take over the display (Xvfb %s)"
+                                     % ("runs" if self._xserver.process.poll() is None
+                                        else "has ended"))
+            if self._switch == "1":
+                # This process reads the tree through the same buses. The library keeps its
+                # first connection to an accessibility bus for good: one such desktop a process.
+                os.environ.update(DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=self.bus_address)
+                os.environ.pop("AT_SPI_BUS_ADDRESS", None)
+                import pyatspi as module
+                pyatspi = module
+                if not helperproc.wait_until(_registry_answers, _START_TIMEOUT, 0.2):
+                    raise AssertionError("the accessibility registry did not answer")
         except BaseException:
             self.stop()
             raise
