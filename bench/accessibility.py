@@ -135,16 +135,23 @@ def main():
 
     print("Exposing the page to assistive technology: medians of %d runs each" % args.rounds)
     print()
+    print("Each cell: median (lowest-highest).")
+    print()
     print("| screen reader | page content | first paint (ms) | PSS (MiB) | private (MiB) "
           "| objects read |")
     print("|---|---|---:|---:|---:|---:|")
+
+    def cell(runs, key, scale, fmt):
+        values = [r[key] / scale for r in runs]
+        return (fmt + " (" + fmt + "-" + fmt + ")") % (statistics.median(values), min(values),
+                                                      max(values))
     for reader, hidden, runs in rows:
-        print("| %s | %s | %.0f | %.1f | %.1f | %s |" % (
+        print("| %s | %s | %s | %s | %s | %s |" % (
             "running, tree read" if reader else "none",
             "hidden (variable at 0)" if hidden else "exposed (as shipped)",
-            statistics.median(r["paint_ms"] for r in runs),
-            statistics.median(r["pss_kib"] for r in runs) / 1024.0,
-            statistics.median(r["private_kib"] for r in runs) / 1024.0,
+            cell(runs, "paint_ms", 1.0, "%.0f"),
+            cell(runs, "pss_kib", 1024.0, "%.1f"),
+            cell(runs, "private_kib", 1024.0, "%.1f"),
             int(statistics.median(r["nodes"] for r in runs)) if reader else "-"))
 
 
