@@ -32,6 +32,7 @@ class Desktop:
     def __init__(self, screen_reader=True):
         self._switch = "1" if screen_reader else "0"
         self._xserver = None
+        self._x = None
         self._processes = []
         self.display = None
         self.bus_address = None
@@ -47,6 +48,11 @@ class Desktop:
         try:
             self._xserver = helperproc.XServer().__enter__()
             self.display = self._xserver.display
+            # Xvfb starts over (and drops its clients) whenever its last client leaves, as the
+            # bus launcher does after its first look: one connection held open prevents that.
+            self._x = helperproc.wait_until(lambda: _connect(self.display), _START_TIMEOUT, 0.1)
+            if self._x is None:
+                raise AssertionError("could not connect to Xvfb at %s" % self.display)
             env = dict(os.environ, DISPLAY=self.display)
             for name in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"):
                 env.pop(name, None)
@@ -59,7 +65,7 @@ class Desktop:
             self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately",
                          "--a11y=" + self._switch, "--screen-reader=" + self._switch], env)
             self._spawn(["openbox", "--sm-disable"], env)
-            if not helperproc.wait_until(lambda: _window_manager_runs(self.display),
+            if not helperproc.wait_until(lambda: _window_manager_runs(self._x),
                                          _START_TIMEOUT, 0.1):
                 raise AssertionError("openbox did not take over the display (Xvfb %s)"
                                      % ("runs" if self._xserver.process.poll() is None
@@ -101,6 +107,9 @@ class Desktop:
             if process.stdout is not None:
                 process.stdout.close()
         self._processes = []
+        if self._x is not None:
+            self._x.close()
+            self._x = None
         if self._xserver is not None:
             self._xserver.__exit__(None, None, None)
             self._xserver = None
@@ -138,14 +147,18 @@ def _registry_answers():
         return False
 
 
-def _window_manager_runs(display):
-    from Xlib import display as xdisplay
-    connection = xdisplay.Display(display)
+def _connect(display):
+    """An Xlib connection to display, or None while the server does not take one."""
+    from Xlib import display as xdisplay, error as xerror
     try:
-        atom = connection.intern_atom("_NET_SUPPORTING_WM_CHECK")
-        return connection.screen().root.get_full_property(atom, 0) is not None
-    finally:
-        connection.close()
+        return xdisplay.Display(display)
+    except (xerror.DisplayError, xerror.ConnectionClosedError, OSError):
+        return None
+
+
+def _window_manager_runs(connection):
+    atom = connection.intern_atom("_NET_SUPPORTING_WM_CHECK")
+    return connection.screen().root.get_full_property(atom, 0) is not None
 
 
 # ---------------------------------------------------------------------------------------------
@@ -213,16 +226,22 @@ def tree(app, limit=400):
 
 
 def wait_for_tree(app, predicate, timeout=20, what="the tree"):
-    """Reads the tree until predicate(nodes) gives a true value, and returns that value."""
+    """Reads the tree until predicate(nodes) gives a true value, and returns that value. A
+    predicate that fails on a tree still being built (an object not there yet, or gone while
+    read) counts as false."""
     deadline = time.monotonic() + timeout
     while True:
         nodes = tree(app)
-        value = predicate(nodes)
+        failure = None
+        try:
+            value = predicate(nodes)
+        except Exception as e:  # noqa: BLE001 - reported if it lasts
+            value, failure = None, e
         if value:
             return value
         if time.monotonic() >= deadline:
-            raise AssertionError("%s never showed within %.1f s; the tree:\n%s"
-                                 % (what, timeout, "\n".join(map(repr, nodes))))
+            raise AssertionError("%s never showed within %.1f s (last: %r); the tree:\n%s"
+                                 % (what, timeout, failure, "\n".join(map(repr, nodes))))
         time.sleep(_POLL_SECONDS * 4)
 
 

@@ -86,7 +86,9 @@ class AccessibilityTest(unittest.TestCase):
         field focused, as a screen reader finds it when the window appears."""
         def ready(nodes):
             frame = window_frame(nodes, title)
-            page = subtree(nodes, frame) if frame else []
+            if frame is None:
+                return None
+            page = subtree(nodes, frame)
             document = desktop.find(page, "document web", "Provider sign-in")
             field = desktop.find(page, "text", "User name")
             return nodes if frame.active and document and view_of(nodes, document).focused \
@@ -103,8 +105,9 @@ class AccessibilityTest(unittest.TestCase):
             app, lambda nodes: desktop.find(nodes, role, name).focused and nodes,
             what="the focus on [%s] %r" % (role, name))
 
-    def wait_for_field_text(self, app, name, text):
-        desktop.wait_for_tree(app, lambda nodes: desktop.find(nodes, "text", name).text() == text,
+    def wait_for_field_text(self, app, role, name, text):
+        """Waits until the field reads text; a password field reads one bullet a character."""
+        desktop.wait_for_tree(app, lambda nodes: desktop.find(nodes, role, name).text() == text,
                               what="%r in the field %r" % (text, name))
 
     def type_keys(self, text):
@@ -140,7 +143,7 @@ class AccessibilityTest(unittest.TestCase):
 
         def document(nodes):
             return next((n for n in nodes if n.role == "document web"), None)
-        node = desktop.wait_for_tree(app, document, what="the web document")
+        desktop.wait_for_tree(app, document, what="the web document")
         nodes = desktop.tree(app)
         self.assertEqual(subtree(nodes, document(nodes)), [], "\n".join(map(repr, nodes)))
 
@@ -153,9 +156,10 @@ class AccessibilityTest(unittest.TestCase):
         # (the engine's buttons offer no press action).
         self.move_focus(app, "text", "User name")
         self.type_keys(USER)
-        self.wait_for_field_text(app, "User name", USER)
+        self.wait_for_field_text(app, "text", "User name", USER)
         self.move_focus(app, "password text", "Password")
         self.type_keys(PASSWORD)
+        self.wait_for_field_text(app, "password text", "Password", "\u2022" * len(PASSWORD))
         self.move_focus(app, "push button", "Sign in")
         desk.xdotool("key", "Return")
         reply = helper.reply_raw(REPLY_TIMEOUT)
@@ -195,16 +199,16 @@ class AccessibilityTest(unittest.TestCase):
                 self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), first_reply(first_id))
                 self.wait_for_page(app, title)
                 # What the page itself sees: focus in the document, on the field, with a ring.
-                last = helperproc.wait_until(
-                    lambda: (p.focus_reports(second) or [None])[-1]
-                    if (p.focus_reports(second) or [{}])[-1].get("has") else None, 10)
-                self.assertEqual(last, {"has": True, "active": "username", "visible": True},
-                                 p.focus_reports(second))
+                ring = {"has": True, "active": "username", "visible": True}
+                helperproc.wait_until(lambda: p.focus_reports(second)[-1:] == [ring], 10)
+                self.assertEqual(p.focus_reports(second)[-1:], [ring], p.focus_reports(second))
                 # The keyboard alone finishes the sign-in: type, Tab, type, Enter.
                 self.type_keys(USER)
-                self.wait_for_field_text(app, "User name", USER)
+                self.wait_for_field_text(app, "text", "User name", USER)
                 desk.xdotool("key", "Tab")
                 self.type_keys(PASSWORD)
+                self.wait_for_field_text(app, "password text", "Password",
+                                         "\u2022" * len(PASSWORD))
                 desk.xdotool("key", "Return")
                 reply = helper.reply_raw(REPLY_TIMEOUT)
                 self.assertEqual(reply, ok_raw(second_id, "%s?code=%s&state=next%d"
