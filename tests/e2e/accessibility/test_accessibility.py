@@ -14,13 +14,14 @@ interface (its buttons offer only a focus action); a reader's user presses Enter
 import json
 import os
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
 import desktop  # noqa: E402
 import helperproc  # noqa: E402
 import provider as idp  # noqa: E402
-from Xlib import display as xdisplay  # noqa: E402
+from Xlib import X, display as xdisplay, error as xerror  # noqa: E402
 
 REPLY_TIMEOUT = 30
 USER, PASSWORD = "alice.example", "correct horse 42"
@@ -224,11 +225,11 @@ class AccessibilityTest(unittest.TestCase):
         for request_id, title in ((1, "Scaled"), (2, "Scaled again")):
             helper.send(navigate_line(request_id, self.provider.page(idp.NEVER), title,
                                       self.provider.callback))
-            window = self.wait_for_client_window(connection, title)
-            inside = helperproc.wait_until(
-                lambda: self.geometry_inside_screen(connection, window), 10)
-            frame, client = self.geometries(connection, window)
-            self.assertTrue(inside, "frame %r, window %r on a %r screen" % (frame, client, SCREEN))
+            frame, client = self.settled_geometry(connection, title)
+            x, y, width, height = frame
+            self.assertTrue(x >= 0 and y >= 0 and x + width <= SCREEN[0]
+                            and y + height <= SCREEN[1],
+                            "frame %r, window %r on a %r screen" % (frame, client, SCREEN))
             # As large as fits: only the frame's width and title bar are given up.
             self.assertGreater(client[2], SCREEN[0] - 40, client)
             self.assertGreater(client[3], SCREEN[1] - 80, client)
@@ -239,28 +240,25 @@ class AccessibilityTest(unittest.TestCase):
 
     # -- windows as the X server sees them -----------------------------------------------------
 
-    def wait_for_client_window(self, connection, title):
+    @staticmethod
+    def client_window(connection, title):
+        """The viewable window titled title, or None."""
         net_wm_name = connection.intern_atom("_NET_WM_NAME")
         utf8 = connection.intern_atom("UTF8_STRING")
-
-        def find():
-            todo = [connection.screen().root]
-            while todo:
-                window = todo.pop()
-                try:
-                    name = window.get_full_property(net_wm_name, utf8)
-                    attributes = window.get_attributes()
-                    children = window.query_tree().children
-                except Exception:  # noqa: BLE001 - a window destroyed while we looked
-                    continue
-                if name is not None and name.value.decode("utf-8", "replace") == title \
-                        and attributes.map_state == 2:  # IsViewable
-                    return window
-                todo.extend(children)
-            return None
-        window = helperproc.wait_until(find, 20, 0.1)
-        self.assertIsNotNone(window, "no viewable window titled %r" % title)
-        return window
+        todo = [connection.screen().root]
+        while todo:
+            window = todo.pop()
+            try:
+                name = window.get_full_property(net_wm_name, utf8)
+                attributes = window.get_attributes()
+                children = window.query_tree().children
+            except xerror.XError:
+                continue  # destroyed while we looked
+            if name is not None and name.value.decode("utf-8", "replace") == title \
+                    and attributes.map_state == X.IsViewable:
+                return window
+            todo.extend(children)
+        return None
 
     @staticmethod
     def geometries(connection, window):
@@ -277,10 +275,27 @@ class AccessibilityTest(unittest.TestCase):
             return (-origin.x, -origin.y, g.width, g.height)
         return on_root(frame), on_root(window)
 
-    def geometry_inside_screen(self, connection, window):
-        frame, _ = self.geometries(connection, window)
-        x, y, width, height = frame
-        return x >= 0 and y >= 0 and x + width <= SCREEN[0] and y + height <= SCREEN[1]
+    def settled_geometry(self, connection, title, settle=0.5, timeout=15):
+        """geometries() of the window titled title once the same window has kept the same
+        geometry for settle seconds. Qt may replace a window's native window just after
+        showing it, and the window manager frames and the helper fits it after that."""
+        deadline = time.monotonic() + timeout
+        last, since = None, None
+        while True:
+            window = self.client_window(connection, title)
+            try:
+                look = (window.id, self.geometries(connection, window)) if window else None
+            except xerror.XError:
+                look = None
+            now = time.monotonic()
+            if look is None or look != last:
+                last, since = look, now
+            elif now - since >= settle:
+                return look[1]
+            if now >= deadline:
+                raise AssertionError("the window %r did not settle within %.1f s (last: %r)"
+                                     % (title, timeout, last))
+            time.sleep(0.05)
 
 
 if __name__ == "__main__":
