@@ -2,7 +2,7 @@
 """What exposing the sign-in page to assistive technology costs: memory and first paint.
 
 The helper runs on a private desktop (Xvfb, a session bus, the accessibility bus, openbox; the
-process tests' tests/e2e/accessibility/desktop.py) twice over: with no screen reader running
+process tests' tests/e2e/accessibility/screenreader.py) twice over: with no screen reader running
 (the accessibility bus's switches off, as on most desktops) and with one (switches on, and the
 whole tree read once, as a reader does when a window appears). On each, the helper runs as it
 ships (QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY set by the helper itself) and with the variable
@@ -28,7 +28,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e", "lib"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e", "accessibility"))
-import desktop  # noqa: E402
+import screenreader  # noqa: E402
 import helperproc  # noqa: E402
 
 SETTLE_SECONDS = 1.0
@@ -99,8 +99,8 @@ def one_run(desk, server, reader, hidden):
         paint_ms = float(report.split("=", 1)[1]) - written_ms
         nodes = 0
         if reader:
-            app = desktop.application(helper.pid)
-            nodes = len(desktop.wait_for_tree(
+            app = screenreader.application(helper.pid)
+            nodes = len(screenreader.wait_for_tree(
                 app, lambda n: n if any(x.role == "push button" for x in n) or hidden else None,
                 what="the page's button"))
         time.sleep(SETTLE_SECONDS)
@@ -118,7 +118,7 @@ def main():
 
     rows = []
     for reader in (False, True):
-        desk = desktop.Desktop(screen_reader=reader)
+        desk = screenreader.Desktop(screen_reader=reader)
         desk.start()
         try:
             with helperproc.PageServer({}) as server:

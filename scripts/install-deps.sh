@@ -13,7 +13,7 @@ packages=(
     libgtest-dev clang libclang-rt-14-dev
     time procps
     dpkg-dev file lintian
-    dbus-daemon at-spi2-core python3-pyatspi openbox
+    dbus-daemon at-spi2-core python3-pyatspi
 )
 # The desktops the process tests start (sway with XWayland, openbox on Xvfb) and the tools that
 # stand in for a person there. Installed without their recommends: those are configuration

@@ -6,7 +6,6 @@
 #include "webview/certificatechooser.h"
 #include "webview/windowactivation.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QScreen>
@@ -125,17 +124,10 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     show();
     raise();
     activateShownWindow(this, activationToken);
-    // A window hidden and shown again in the same moment (a sign-in that follows another at
-    // once) can be left inactive with no focus widget: the focus-out from the hide arrives
-    // after the show. Make it the active window here. (Qt 6.5 deprecates the call for
-    // activateWindow(), which does not do this.)
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    QApplication::setActiveWindow(this);
-    QT_WARNING_POP
     view->setFocus();
     // The fresh page's own widget, which takes the keyboard focus inside the view, replaces the
-    // last page's only once the page starts loading, and nothing hands it the focus then.
+    // last page's only once the page starts loading; in a window that is active by then nothing
+    // else hands it the focus, and the page would show no caret and take no key.
     connect(
         page, &QWebEnginePage::loadStarted, view,
         [this] {

@@ -1,10 +1,10 @@
 """A person who uses a screen reader, or only a keyboard, signs in.
 
 The helper runs on a desktop with a private accessibility bus, a screen reader's switches on,
-and openbox as window manager (desktop.py). Its accessibility tree is read through AT-SPI as a
-screen reader reads it; focus is moved through AT-SPI as a screen reader moves it, and keys go
-through the X server's XTEST extension as a keyboard's would. The page reports its own focus to
-the loopback provider (provider.focus_reports).
+and openbox as window manager (screenreader.py). Its accessibility tree is read through AT-SPI
+as a screen reader reads it; focus is moved through AT-SPI as a screen reader moves it, and keys
+go through the X server's XTEST extension as a keyboard's would. The page reports its own focus
+to the loopback provider (provider.focus_reports).
 
 Not tested, because Qt WebEngine 6.4 does not offer them: setting a field's text through
 EditableText (its fields expose read-only Text) and pressing a button through its action
@@ -18,7 +18,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import desktop  # noqa: E402
+import screenreader  # noqa: E402
 import helperproc  # noqa: E402
 import provider as idp  # noqa: E402
 from Xlib import X, display as xdisplay, error as xerror  # noqa: E402
@@ -27,7 +27,7 @@ REPLY_TIMEOUT = 30
 USER, PASSWORD = "alice.example", "correct horse 42"
 SCREEN = (1280, 1024)  # helperproc.XServer's screen
 
-desk = desktop.Desktop()
+desk = screenreader.Desktop()
 setUpModule = desk.start
 tearDownModule = desk.stop
 
@@ -77,7 +77,7 @@ class AccessibilityTest(unittest.TestCase):
 
     def start_helper(self, **env):
         helper = self.enterContext(helperproc.Helper(env=desk.helper_env(**env)))
-        return helper, desktop.application(helper.pid)
+        return helper, screenreader.application(helper.pid)
 
     def sign_in_page(self, state):
         return self.provider.sign_in_url(self.provider.callback, state, accessible=True)
@@ -90,26 +90,28 @@ class AccessibilityTest(unittest.TestCase):
             if frame is None:
                 return None
             page = subtree(nodes, frame)
-            document = desktop.find(page, "document web", "Provider sign-in")
-            field = desktop.find(page, "text", "User name")
+            document = screenreader.find(page, "document web", "Provider sign-in")
+            field = screenreader.find(page, "text", "User name")
             return nodes if frame.active and document and view_of(nodes, document).focused \
                 and field and field.focused else None
-        return desktop.wait_for_tree(app, ready, what="the active window %r with the keyboard "
-                                     "focus in its page, on the user-name field" % title)
+        return screenreader.wait_for_tree(app, ready, what="the active window %r with the "
+                                          "keyboard focus in its page, on the user-name field"
+                                          % title)
 
     def move_focus(self, app, role, name):
         """Moves the focus to an object as a screen reader does, and waits until it is there."""
-        node = desktop.find(desktop.tree(app), role, name)
+        node = screenreader.find(screenreader.tree(app), role, name)
         self.assertIsNotNone(node, "no [%s] %r in the tree" % (role, name))
         node.grab_focus()
-        return desktop.wait_for_tree(
-            app, lambda nodes: desktop.find(nodes, role, name).focused and nodes,
+        return screenreader.wait_for_tree(
+            app, lambda nodes: screenreader.find(nodes, role, name).focused and nodes,
             what="the focus on [%s] %r" % (role, name))
 
     def wait_for_field_text(self, app, role, name, text):
         """Waits until the field reads text; a password field reads one bullet a character."""
-        desktop.wait_for_tree(app, lambda nodes: desktop.find(nodes, role, name).text() == text,
-                              what="%r in the field %r" % (text, name))
+        screenreader.wait_for_tree(
+            app, lambda nodes: screenreader.find(nodes, role, name).text() == text,
+            what="%r in the field %r" % (text, name))
 
     def type_keys(self, text):
         desk.xdotool("type", "--delay", "40", text)
@@ -128,7 +130,7 @@ class AccessibilityTest(unittest.TestCase):
                          ("push button", "Sign in"), ("link", "Cancel")]:
             self.assertIn(expected, page, "\n".join(map(repr, nodes)))
         # The keyboard focus is in the page (its view holds it), and in the page on the field.
-        document = desktop.find(nodes, "document web", "Provider sign-in")
+        document = screenreader.find(nodes, "document web", "Provider sign-in")
         self.assertTrue(view_of(nodes, document).focused)
         focused = [n for n in subtree(nodes, document) if n.focused]
         self.assertEqual([(n.role, n.name) for n in focused], [("text", "User name")])
@@ -144,8 +146,8 @@ class AccessibilityTest(unittest.TestCase):
 
         def document(nodes):
             return next((n for n in nodes if n.role == "document web"), None)
-        desktop.wait_for_tree(app, document, what="the web document")
-        nodes = desktop.tree(app)
+        screenreader.wait_for_tree(app, document, what="the web document")
+        nodes = screenreader.tree(app)
         self.assertEqual(subtree(nodes, document(nodes)), [], "\n".join(map(repr, nodes)))
 
     def test_sign_in_as_a_screen_reader_user(self):
@@ -153,6 +155,7 @@ class AccessibilityTest(unittest.TestCase):
         sign_in = self.sign_in_page("st1")
         helper.send(navigate_line(1, sign_in, "Reader sign-in", self.provider.callback))
         self.wait_for_page(app, "Reader sign-in")
+        desk.wait_for_keyboard("Reader sign-in")
         # The reader's user moves to each field, types, moves to the button and presses Enter
         # (the engine's buttons offer no press action).
         self.move_focus(app, "text", "User name")
@@ -172,6 +175,7 @@ class AccessibilityTest(unittest.TestCase):
         helper.send(navigate_line(2, self.sign_in_page("st2"), "Reader again",
                                   self.provider.callback))
         self.wait_for_page(app, "Reader again")
+        desk.wait_for_keyboard("Reader again")
         self.move_focus(app, "link", "Cancel")
         desk.xdotool("key", "Return")
         self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(2, "access_denied: cancel"))
@@ -191,7 +195,7 @@ class AccessibilityTest(unittest.TestCase):
         ]
         for number, (name, first, extra, first_reply) in enumerate(cases):
             with self.subTest(name), helperproc.Helper(env=desk.helper_env()) as helper:
-                app = desktop.application(helper.pid)
+                app = screenreader.application(helper.pid)
                 first_id, second_id = 10 * number + 1, 10 * number + 2
                 title = "Next after %s" % name
                 second = self.sign_in_page("next%d" % number)
@@ -204,6 +208,7 @@ class AccessibilityTest(unittest.TestCase):
                 helperproc.wait_until(lambda: p.focus_reports(second)[-1:] == [ring], 10)
                 self.assertEqual(p.focus_reports(second)[-1:], [ring], p.focus_reports(second))
                 # The keyboard alone finishes the sign-in: type, Tab, type, Enter.
+                desk.wait_for_keyboard(title)
                 self.type_keys(USER)
                 self.wait_for_field_text(app, "text", "User name", USER)
                 desk.xdotool("key", "Tab")

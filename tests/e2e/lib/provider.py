@@ -330,8 +330,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if session is None:
                 self._send(404, b"no such session")
                 return
+            state = urllib.parse.quote(session["state"], safe="")
             self._redirect("%s?error=access_denied&error_subcode=cancel&state=%s"
-                           % (session["redirect_uri"], urllib.parse.quote(session["state"], safe="")))
+                           % (session["redirect_uri"], state))
         elif url.path.startswith("/focus/"):
             self._send(204)
         elif url.path.startswith("/page/"):

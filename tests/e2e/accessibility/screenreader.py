@@ -1,12 +1,12 @@
 """A desktop with a screen reader's plumbing, private to one test module, and the helper's
 accessibility tree read through it as a screen reader reads it.
 
-Runs Xvfb, a private D-Bus session bus, the AT-SPI bus launcher on it (with the session's
-"accessibility on, screen reader running" switches set, as a desktop does when a screen reader
-starts) and openbox, which gives windows a frame, real activation and keyboard focus. The tree
-is read with Debian's python3-pyatspi, which talks to the accessibility bus found through this
-module's session bus; it is imported only once that bus runs, on a desktop with the screen
-reader's switches on.
+Runs openbox on Xvfb (lib/desktop.py), which gives windows a frame, real activation and
+keyboard focus, then a private D-Bus session bus and the AT-SPI bus launcher on it (with the
+session's "accessibility on, screen reader running" switches set, as a desktop does when a
+screen reader starts). The tree is read with Debian's python3-pyatspi, which talks to the
+accessibility bus found through this module's session bus; it is imported only once that bus
+runs, on a desktop with the screen reader's switches on.
 """
 
 import os
@@ -16,6 +16,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+import desktop  # noqa: E402
 import helperproc  # noqa: E402
 
 _POLL_SECONDS = 0.05
@@ -31,8 +32,7 @@ class Desktop:
 
     def __init__(self, screen_reader=True):
         self._switch = "1" if screen_reader else "0"
-        self._xserver = None
-        self._x = None
+        self._openbox = None
         self._processes = []
         self.display = None
         self.bus_address = None
@@ -46,14 +46,11 @@ class Desktop:
     def start(self):
         global pyatspi
         try:
-            self._xserver = helperproc.XServer().__enter__()
-            self.display = self._xserver.display
-            # Xvfb starts over (and drops its clients) whenever its last client leaves, as the
-            # bus launcher does after its first look: one connection held open prevents that.
-            self._x = helperproc.wait_until(lambda: _connect(self.display), _START_TIMEOUT, 0.1)
-            if self._x is None:
-                raise AssertionError("could not connect to Xvfb at %s" % self.display)
-            env = dict(os.environ, DISPLAY=self.display)
+            # openbox holds its connection from the start: Xvfb would otherwise start over
+            # whenever its last client left, as the bus launcher does after its first look.
+            self._openbox = desktop.Openbox().__enter__()
+            self.display = self._openbox.display
+            env = self._openbox.env()
             for name in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"):
                 env.pop(name, None)
             bus = self._spawn(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
@@ -64,12 +61,6 @@ class Desktop:
             env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
             self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately",
                          "--a11y=" + self._switch, "--screen-reader=" + self._switch], env)
-            self._spawn(["openbox", "--sm-disable"], env)
-            if not helperproc.wait_until(lambda: _window_manager_runs(self._x),
-                                         _START_TIMEOUT, 0.1):
-                raise AssertionError("openbox did not take over the display (Xvfb %s)"
-                                     % ("runs" if self._xserver.process.poll() is None
-                                        else "has ended"))
             if self._switch == "1":
                 # This process reads the tree through the same buses. The library keeps its
                 # first connection to an accessibility bus for good: one such desktop a process.
@@ -107,29 +98,32 @@ class Desktop:
             if process.stdout is not None:
                 process.stdout.close()
         self._processes = []
-        if self._x is not None:
-            self._x.close()
-            self._x = None
-        if self._xserver is not None:
-            self._xserver.__exit__(None, None, None)
-            self._xserver = None
+        if self._openbox is not None:
+            self._openbox.__exit__(None, None, None)
+            self._openbox = None
 
     def helper_env(self, **extra):
         """The environment for a helper on this desktop: on its display and its session bus,
         as a program started from the desktop would be."""
-        env = helperproc.base_env(display=self.display)
+        env = self._openbox.helper_env()
         env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
         env.pop("AT_SPI_BUS_ADDRESS", None)
         env.pop("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", None)
         env.update(extra)
         return env
 
+    def wait_for_keyboard(self, title, timeout=10):
+        """Waits until the X input focus is on the window titled title, as a person waits to
+        see the window focused before typing."""
+        if not helperproc.wait_until(
+                lambda: self._openbox.focused_window() in self._openbox.find(title), timeout, 0.1):
+            raise AssertionError("the window %r never got the keyboard (focus on %r)"
+                                 % (title, self._openbox.focused_window()))
+
     def xdotool(self, *args):
         """Runs xdotool on this display: keys go through XTEST to the focused window, as a
         keyboard's would."""
-        subprocess.run(["xdotool"] + list(args), check=True, timeout=30,
-                       env=dict(os.environ, DISPLAY=self.display),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self._openbox.xdotool(*args)
 
 
 def _read_line(stream, timeout):
@@ -145,20 +139,6 @@ def _registry_answers():
         return True
     except Exception:  # noqa: BLE001 - GLib errors while the buses come up
         return False
-
-
-def _connect(display):
-    """An Xlib connection to display, or None while the server does not take one."""
-    from Xlib import display as xdisplay, error as xerror
-    try:
-        return xdisplay.Display(display)
-    except (xerror.DisplayError, xerror.ConnectionClosedError, OSError):
-        return None
-
-
-def _window_manager_runs(connection):
-    atom = connection.intern_atom("_NET_SUPPORTING_WM_CHECK")
-    return connection.screen().root.get_full_property(atom, 0) is not None
 
 
 # ---------------------------------------------------------------------------------------------
