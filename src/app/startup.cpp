@@ -3,6 +3,7 @@
 #include "app/accessibility.h"
 #include "app/arguments.h"
 #include "app/quitapplication.h"
+#include "app/renderingchoice.h"
 #include "channel/commandloop.h"
 #include "channel/guicalls.h"
 #include "channel/replies.h"
@@ -14,11 +15,14 @@
 
 #include <QApplication>
 #include <QMetaObject>
+#include <QQuickWindow>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlScheme>
 
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -91,7 +95,15 @@ int runHelper(int argc, char **argv)
     // The engine's compositor shares the application's OpenGL context; it must be asked for
     // before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
+    // Software rendering unless the environment chose otherwise: on machines without a real GPU
+    // the GL path only adds memory and time to the first paint. Both parts must be settled
+    // before the application object exists.
+    RenderingChoice rendering = chooseRendering(std::getenv, argc, argv);
+    if (rendering.softwareSceneGraph)
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    std::vector<char *> applicationArgv = argumentsWith(argc, argv, rendering.appendArguments);
+    int applicationArgc = static_cast<int>(applicationArgv.size()) - 1;
+    QApplication application(applicationArgc, applicationArgv.data());
     // Closing the sign-in window ends a sign-in, never the helper.
     QApplication::setQuitOnLastWindowClosed(false);
 

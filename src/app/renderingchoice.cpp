@@ -1,0 +1,109 @@
+#include "app/renderingchoice.h"
+
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+const char kEngineArgumentsMarker[] = "--webEngineArgs";
+
+bool isNonEmpty(const char *value)
+{
+    return value != nullptr && value[0] != '\0';
+}
+
+// Chromium accepts a switch with one or two leading dashes; its name ends at '='.
+std::string switchName(const std::string &argument)
+{
+    if (argument.empty() || argument[0] != '-')
+        return std::string();
+    const std::size_t start = argument.compare(0, 2, "--") == 0 ? 2 : 1;
+    const std::size_t equals = argument.find('=');
+    return argument.substr(start, equals == std::string::npos ? equals : equals - start);
+}
+
+// Every switch that picks how the engine draws: --disable-gpu, --enable-gpu-rasterization,
+// --ignore-gpu-blocklist, --in-process-gpu, --use-gl=..., --use-angle=..., --use-vulkan and
+// their kin. Anything else (a language, a proxy, remote debugging) is not a rendering choice.
+bool isRenderingSwitch(const std::string &argument)
+{
+    const std::string name = switchName(argument);
+    if (name.empty())
+        return false;
+    return name.find("gpu") != std::string::npos || name == "use-gl" || name == "use-angle"
+        || name == "use-vulkan" || name.compare(0, 14, "disable-vulkan") == 0;
+}
+
+std::vector<std::string> splitOnSpace(const char *text)
+{
+    std::vector<std::string> words;
+    std::istringstream stream(text);
+    std::string word;
+    while (stream >> word)
+        words.push_back(word);
+    return words;
+}
+
+} // namespace
+
+RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
+                                const char *const *argv)
+{
+    RenderingChoice choice;
+
+    // Qt reads QT_QUICK_BACKEND first and falls back to QMLSCENE_DEVICE when it is empty.
+    const char *quickBackend = environment("QT_QUICK_BACKEND");
+    if (!isNonEmpty(quickBackend))
+        quickBackend = environment("QMLSCENE_DEVICE");
+    const bool quickBackendChosen = isNonEmpty(quickBackend);
+    const bool softwareChosen = quickBackendChosen
+        && (std::strcmp(quickBackend, "software") == 0
+            || std::strcmp(quickBackend, "softwarecontext") == 0);
+    // The software backend wins over an RHI backend in Qt; any other choice asks for the GPU.
+    // (A request made in code would win over the environment, so none is made then.)
+    if (!softwareChosen && (quickBackendChosen || isNonEmpty(environment("QSG_RHI_BACKEND"))))
+        return choice;
+
+    // Qt hands the engine either QTWEBENGINE_CHROMIUM_FLAGS (when it is set at all) or the
+    // arguments after the first --webEngineArgs, never both.
+    const char *flagsVariable = environment("QTWEBENGINE_CHROMIUM_FLAGS");
+    const bool engineReadsVariable = flagsVariable != nullptr;
+    std::vector<std::string> engineArguments;
+    bool markerGiven = false;
+    if (engineReadsVariable) {
+        engineArguments = splitOnSpace(flagsVariable);
+    } else {
+        for (int i = 1; i < argc; ++i) {
+            if (argv[i] == nullptr)
+                break;
+            if (markerGiven)
+                engineArguments.emplace_back(argv[i]);
+            else if (std::strcmp(argv[i], kEngineArgumentsMarker) == 0)
+                markerGiven = true;
+        }
+    }
+    for (const std::string &argument : engineArguments) {
+        if (isRenderingSwitch(argument))
+            return choice;
+    }
+
+    choice.softwareSceneGraph = !softwareChosen;
+    if (!engineReadsVariable) {
+        if (!markerGiven)
+            choice.appendArguments.emplace_back(kEngineArgumentsMarker);
+        choice.appendArguments.emplace_back("--disable-gpu");
+    }
+    return choice;
+}
+
+std::vector<char *> argumentsWith(int argc, char **argv, std::vector<std::string> &appended)
+{
+    std::vector<char *> result;
+    result.reserve(static_cast<std::size_t>(argc) + appended.size() + 1);
+    for (int i = 0; i < argc; ++i)
+        result.push_back(argv[i]);
+    for (std::string &argument : appended)
+        result.push_back(argument.data());
+    result.push_back(nullptr);
+    return result;
+}

@@ -1,0 +1,37 @@
+// How the helper renders when nobody chose: the choice between Qt's software scene graph with
+// the engine's GPU off, and whatever the environment or the command line asked for.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct RenderingChoice {
+    // QQuickWindow::setGraphicsApi(QSGRendererInterface::Software) is to be called before the
+    // application object exists.
+    bool softwareSceneGraph = false;
+    // Arguments to append to the command line the application object gets ("--webEngineArgs"
+    // first when the command line holds none yet; the engine reads only what follows it).
+    std::vector<std::string> appendArguments;
+};
+
+// The value of an environment variable, or nullptr when it is not set.
+using EnvironmentLookup = std::function<const char *(const char *name)>;
+
+// Software rendering (the software scene graph and "--disable-gpu" for the engine) unless the
+// environment or the engine's switches already chose:
+//  - QT_QUICK_BACKEND (or its older name QMLSCENE_DEVICE) or QSG_RHI_BACKEND set to anything
+//    but the software backend: nothing is changed;
+//  - a GPU or GL switch among the engine's own arguments (those after "--webEngineArgs", or
+//    QTWEBENGINE_CHROMIUM_FLAGS when that is set, since the engine then reads only it):
+//    nothing is changed;
+//  - QTWEBENGINE_CHROMIUM_FLAGS set without such a switch: the software scene graph only, as
+//    the engine would drop any argument added to the command line;
+//  - the software backend already named in the environment: only "--disable-gpu" is added.
+// Pure: it reads only `environment` and argv[1..argc-1].
+RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
+                                const char *const *argv);
+
+// argv[0..argc-1] followed by `appended`, then a null pointer, as QApplication takes it (argc is
+// the size less one). Points into argv and `appended`, which must outlive its use.
+std::vector<char *> argumentsWith(int argc, char **argv, std::vector<std::string> &appended);

@@ -1,0 +1,124 @@
+// The rendering the helper picks: software by default, and never against a choice the
+// environment or the engine's own switches made.
+#include "app/renderingchoice.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RenderingCase {
+    const char *name;
+    std::map<std::string, std::string> environment;
+    std::vector<const char *> argv; // argv[0] first; argc is its size
+    bool softwareSceneGraph;
+    std::vector<std::string> appended;
+};
+
+class ChooseRendering : public testing::TestWithParam<RenderingCase>
+{
+};
+
+TEST_P(ChooseRendering, SoftwareUnlessAlreadyChosen)
+{
+    const RenderingCase &c = GetParam();
+    const EnvironmentLookup lookup = [&c](const char *name) -> const char * {
+        const auto found = c.environment.find(name);
+        return found == c.environment.end() ? nullptr : found->second.c_str();
+    };
+    std::vector<const char *> argv = c.argv;
+    const int argc = static_cast<int>(argv.size());
+    argv.push_back(nullptr);
+    const RenderingChoice choice = chooseRendering(lookup, argc, argv.data());
+    EXPECT_EQ(choice.softwareSceneGraph, c.softwareSceneGraph);
+    EXPECT_EQ(choice.appendArguments, c.appended);
+}
+
+const std::vector<std::string> kMarkerAndDisableGpu{"--webEngineArgs", "--disable-gpu"};
+const std::vector<std::string> kDisableGpu{"--disable-gpu"};
+const std::vector<std::string> kNothing{};
+
+const RenderingCase kRenderingCases[] = {
+    {"NothingChosen", {}, {"p", "--cmdInFd=3", "--cmdOutFd=4"}, true, kMarkerAndDisableGpu},
+    {"ArgcZero", {}, {}, true, kMarkerAndDisableGpu},
+    {"EmptyVariablesChooseNothing",
+     {{"QT_QUICK_BACKEND", ""}, {"QMLSCENE_DEVICE", ""}, {"QSG_RHI_BACKEND", ""}},
+     {"p"},
+     true,
+     kMarkerAndDisableGpu},
+    {"OtherEngineArgumentsKept",
+     {},
+     {"p", "--webEngineArgs", "--lang=de", "--remote-debugging-port=9000"},
+     true,
+     kDisableGpu},
+    {"GpuSwitchBeforeTheMarkerDoesNotReachTheEngine",
+     {},
+     {"p", "--enable-gpu-rasterization"},
+     true,
+     kMarkerAndDisableGpu},
+    // The environment chose the scene graph.
+    {"QuickBackendRhi", {{"QT_QUICK_BACKEND", "rhi"}}, {"p"}, false, kNothing},
+    {"QuickBackendOpenGl", {{"QT_QUICK_BACKEND", "opengl"}}, {"p"}, false, kNothing},
+    {"OlderNameOfQuickBackend", {{"QMLSCENE_DEVICE", "rhi"}}, {"p"}, false, kNothing},
+    {"RhiBackend", {{"QSG_RHI_BACKEND", "opengl"}}, {"p"}, false, kNothing},
+    {"RhiBackendVulkan", {{"QSG_RHI_BACKEND", "vulkan"}}, {"p"}, false, kNothing},
+    {"SoftwareNamedByEnvironment",
+     {{"QT_QUICK_BACKEND", "software"}},
+     {"p"},
+     false,
+     kMarkerAndDisableGpu},
+    {"SoftwareWinsOverRhiBackend",
+     {{"QT_QUICK_BACKEND", "software"}, {"QSG_RHI_BACKEND", "opengl"}},
+     {"p"},
+     false,
+     kMarkerAndDisableGpu},
+    {"SoftwareByOlderName", {{"QMLSCENE_DEVICE", "softwarecontext"}}, {"p"}, false, kMarkerAndDisableGpu},
+    // The engine's own switches chose.
+    {"DisableGpuGiven", {}, {"p", "--webEngineArgs", "--disable-gpu"}, false, kNothing},
+    {"UseGl", {}, {"p", "--webEngineArgs", "--use-gl=egl"}, false, kNothing},
+    {"UseAngleOneDash", {}, {"p", "--webEngineArgs", "-use-angle=gl"}, false, kNothing},
+    {"IgnoreBlocklist", {}, {"p", "--webEngineArgs", "--x", "--ignore-gpu-blocklist"}, false, kNothing},
+    {"GpuRasterization", {}, {"p", "--webEngineArgs", "--enable-gpu-rasterization"}, false, kNothing},
+    // QTWEBENGINE_CHROMIUM_FLAGS: the engine reads it alone once it is set.
+    {"FlagsVariableWithoutRenderingSwitch",
+     {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de  --single-process"}},
+     {"p"},
+     true,
+     kNothing},
+    {"FlagsVariableSetButEmpty", {{"QTWEBENGINE_CHROMIUM_FLAGS", ""}}, {"p"}, true, kNothing},
+    {"FlagsVariableWithGpuSwitch",
+     {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de --ignore-gpu-blocklist"}},
+     {"p"},
+     false,
+     kNothing},
+    {"FlagsVariableHidesCommandLineSwitches",
+     {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de"}},
+     {"p", "--webEngineArgs", "--use-gl=egl"},
+     true,
+     kNothing},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ChooseRendering, testing::ValuesIn(kRenderingCases),
+                         [](const testing::TestParamInfo<RenderingCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(ArgumentsWith, AppendsAfterTheGivenArgumentsAndEndsInNull)
+{
+    char program[] = "p";
+    char channel[] = "--cmdInFd=3";
+    char *argv[] = {program, channel, nullptr};
+    std::vector<std::string> appended{"--webEngineArgs", "--disable-gpu"};
+    const std::vector<char *> result = argumentsWith(2, argv, appended);
+    ASSERT_EQ(result.size(), 5u);
+    EXPECT_EQ(result[0], program);
+    EXPECT_EQ(result[1], channel);
+    EXPECT_STREQ(result[2], "--webEngineArgs");
+    EXPECT_STREQ(result[3], "--disable-gpu");
+    EXPECT_EQ(result[4], nullptr);
+}
+
+} // namespace
