@@ -1,36 +1,55 @@
 #!/usr/bin/python3
-"""Side-by-side benchmark of the helper against the engine's floor.
+"""Side-by-side benchmark of the helper against the engine's floors.
 
-Every figure is measured in this one run, helper and floor runs interleaved (the order flips each
-round), and reported as medians with the ratio helper / floor. bench/run.sh builds the programs
-and calls this; see docs/performance.md for what each row means.
+What a person waits for on a sign-in, measured on the helper and on two floors in one run, the
+three sides interleaved (their order rotates every round), reported as medians with the ratio
+helper / floor:
+  - floor: a bare QWebEngineView that answers the redirect (the naive design's floor);
+  - tuned: the same view with Qt Quick's software scene graph and the engine's GPU off.
+Then, helper against the bare floor only: the hand-over of the refused navigation to the reply
+line (time stamps), and the channel's own cost (a stream of hello lines, for reference).
 
-Standard library only. Every wait has a bound; every process started here (the programs, the
-engine processes they start, Xvfb) is killed before this script ends.
+bench/run.sh builds the programs and calls this; docs/performance.md says what each row means.
+Debian's python3 with python3-xlib; openssl and certutil for the TLS page. Every wait has a
+bound; every process started here (the programs, the engine processes they start, Xvfb) is
+killed before this script ends.
 """
 
 import argparse
 import http.server
 import os
 import platform
+import pwd
 import select
 import shutil
 import signal
+import ssl
 import statistics
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import urllib.parse
+
+from Xlib import X, XK, display as xdisplay
+from Xlib.ext import xtest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "e2e", "lib"))
+import xwindow  # noqa: E402  (the process tests' window lookup, shared)
 
 REDIRECT_PREFIX = "ms-appx-web://broker.bench/cb"
 REDIRECT_TARGET = REDIRECT_PREFIX + "?code=bench-code&state=bench"
+TITLE = "Bench"
+SIDES = ("helper", "floor", "tuned")
 STREAM_LINES = 200_000
 IDLE_SECONDS = 10.0
 START_TIMEOUT = 30.0
 SIGNIN_TIMEOUT = 30.0
 STREAM_TIMEOUT = 120.0
 STOP_TIMEOUT = 15.0
+REPORT_TIMEOUT = 10.0
 
 
 def log(text):
@@ -40,6 +59,11 @@ def log(text):
 def now_ns():
     # CLOCK_MONOTONIC: the same clock the stamps library reads inside the programs.
     return time.monotonic_ns()
+
+
+def wall_ms():
+    # CLOCK_REALTIME in milliseconds: the clock behind the page's performance.timeOrigin.
+    return time.time_ns() / 1e6
 
 
 # ---------------------------------------------------------------------------------------------
@@ -54,6 +78,11 @@ def _stat(pid):
     except OSError:
         return None
     return data[data.rfind(")") + 2:].split()
+
+
+def _alive(pid):
+    fields = _stat(pid)
+    return fields is not None and fields[0] not in ("Z", "X")
 
 
 def session_pids(sid):
@@ -86,7 +115,7 @@ def thread_cpu_ns(pids):
 
 def cpu_delta_ns(before, after):
     # Threads born in between count from zero. A thread that ended in between is lost; idle
-    # engines start and end few threads, and both sides are treated alike.
+    # engines start and end few threads, and all sides are treated alike.
     return sum(max(0, value - before.get(key, 0)) for key, value in after.items())
 
 
@@ -109,6 +138,67 @@ def tree_memory_kib(sid):
     return hwm, pss, len(pids)
 
 
+MESA_PARTS = ("/dri/", "libLLVM", "libgallium", "libGL", "libEGL", "libglapi", "libgbm",
+              "libdrm", "libvulkan", "libxcb-dri", "libxshmfence")
+
+
+def mapping_kind(name):
+    if not name:
+        return "heap"
+    if "libQt6WebEngineCore" in name:
+        return "engine"
+    if any(part in name for part in MESA_PARTS):
+        return "mesa"
+    if name == "[heap]" or name.startswith("[anon"):
+        return "heap"
+    if name.startswith("/dev/shm") or name.startswith("/memfd:") or "(deleted)" in name:
+        return "shm"
+    if name.startswith("/"):
+        return "files"
+    return "other"
+
+
+def process_role(pid, browser):
+    """browser, zygote or renderer. The engine's renderers keep the zygote's command line, so a
+    renderer is told by its compositor thread."""
+    if pid == browser:
+        return "browser"
+    try:
+        for tid in os.listdir("/proc/%d/task" % pid):
+            with open("/proc/%d/task/%s/comm" % (pid, tid)) as f:
+                if f.read().strip() == "Compositor":
+                    return "renderer"
+    except OSError:
+        pass
+    return "zygote"
+
+
+def tree_breakdown(sid):
+    """{role: {kind: Pss KiB, "hwm": VmHWM KiB, "count": n}} over the session, the processes of
+    one role summed."""
+    roles = {}
+    for pid in session_pids(sid):
+        role = roles.setdefault(process_role(pid, sid), {"count": 0})
+        role["count"] += 1
+        try:
+            with open("/proc/%d/status" % pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        role["hwm"] = role.get("hwm", 0) + int(line.split()[1])
+            name = ""
+            with open("/proc/%d/smaps" % pid) as f:
+                for line in f:
+                    head = line.split(None, 5)
+                    if "-" in head[0] and ":" not in head[0]:
+                        name = head[5].strip() if len(head) > 5 else ""
+                    elif head[0] == "Pss:":
+                        kind = mapping_kind(name)
+                        role[kind] = role.get(kind, 0) + int(head[1])
+        except (OSError, ValueError, IndexError):
+            pass
+    return roles
+
+
 def kill_session(sid):
     for pid in session_pids(sid):
         try:
@@ -124,6 +214,275 @@ def wait_session_gone(sid, timeout):
             return False
         time.sleep(0.02)
     return True
+
+
+# ---------------------------------------------------------------------------------------------
+# Who the measured programs run as. The engine's sandbox needs a user other than root: as root,
+# the programs run as "nobody" through setpriv with the sandbox on; when that cannot work here
+# (no user namespaces, a build tree nobody can read), as root with the sandbox off, and the
+# table says so.
+
+
+class Account:
+    def __init__(self, work):
+        self.prefix, self.uid, self.gid = [], os.getuid(), os.getgid()
+        self.sandbox = True
+        self.name = pwd.getpwuid(self.uid).pw_name
+        self.home = os.path.join(work, "home")
+        self.runtime = os.path.join(work, "xdg")
+        self.files = os.path.join(work, "files")
+        for path in (self.home, self.runtime, self.files):
+            os.mkdir(path, 0o700)
+
+    def settle(self, programs):
+        """Picks the user; programs are the files the user must be able to run or load."""
+        if os.geteuid() == 0:
+            try:
+                nobody = pwd.getpwnam("nobody")
+                prefix = ["setpriv", "--reuid=%d" % nobody.pw_uid, "--regid=%d" % nobody.pw_gid,
+                          "--clear-groups", "--"]
+                probe = " && ".join(["test -r %s" % p for p in programs]
+                                    + ["unshare --user true"])
+                subprocess.run(prefix + ["/bin/sh", "-c", probe], check=True, timeout=20,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.prefix, self.uid, self.gid = prefix, nobody.pw_uid, nobody.pw_gid
+                self.name = "nobody"
+            except (KeyError, OSError, subprocess.SubprocessError):
+                self.sandbox = False
+        elif subprocess.run(["unshare", "--user", "true"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL).returncode != 0:
+            self.sandbox = False
+        for path in (self.home, self.runtime, self.files):
+            os.chown(path, self.uid, self.gid)
+
+    def own(self, path):
+        for root, dirs, files in os.walk(path):
+            for name in [root] + [os.path.join(root, n) for n in dirs + files]:
+                os.chown(name, self.uid, self.gid)
+
+    def describe(self):
+        if self.sandbox:
+            return "as %s with the engine's sandbox on" % self.name
+        return "as %s with the engine's sandbox OFF (this machine cannot run it)" % self.name
+
+
+# ---------------------------------------------------------------------------------------------
+# TLS for the page: a certificate authority made for this run, trusted in the measured user's
+# NSS database (where the engine looks), and a certificate for 127.0.0.1 signed by it.
+
+
+def make_tls(work, account):
+    """An ssl.SSLContext for the page server, or None when the tools are missing."""
+    tls = os.path.join(work, "tls")
+    os.mkdir(tls)
+    ext = os.path.join(tls, "leaf.ext")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n"
+                "basicConstraints=critical,CA:FALSE\n")
+    nssdb = os.path.join(account.home, ".pki", "nssdb")
+    os.makedirs(nssdb)
+    steps = [
+        ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+         "-subj", "/CN=tavisk bench CA", "-keyout", "ca.key", "-out", "ca.pem",
+         "-addext", "basicConstraints=critical,CA:TRUE",
+         "-addext", "keyUsage=critical,keyCertSign,cRLSign"],
+        ["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
+         "-keyout", "leaf.key", "-out", "leaf.csr"],
+        ["openssl", "x509", "-req", "-in", "leaf.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+         "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", "leaf.pem"],
+        ["certutil", "-N", "-d", "sql:" + nssdb, "--empty-password"],
+        ["certutil", "-A", "-d", "sql:" + nssdb, "-n", "tavisk-bench-ca", "-t", "C,,",
+         "-i", "ca.pem"],
+    ]
+    try:
+        for step in steps:
+            subprocess.run(step, cwd=tls, check=True, timeout=60, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+    except (OSError, subprocess.SubprocessError) as error:
+        log("no TLS for the page (%s): plain HTTP" % error)
+        return None
+    account.own(os.path.join(account.home, ".pki"))
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(tls, "leaf.pem"), os.path.join(tls, "leaf.key"))
+    return context
+
+
+# ---------------------------------------------------------------------------------------------
+# The sign-in page. /login sets a cookie and shows a text field; the page reports its first
+# contentful paint and each mousedown to /report; the field's first input event sends the page
+# by script to /next, which checks the cookie and answers 302 to the redirect URI.
+# /start answers that 302 at once (the hand-over runs).
+
+LOGIN_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Bench sign-in</title>
+<style>
+body { margin: 0; font-family: sans-serif; }
+h1 { font-size: 1.2em; margin: .5em; }
+input { position: fixed; left: 0; top: 3em; width: 100%%; height: 80%%; font-size: 2em;
+        box-sizing: border-box; }
+</style></head>
+<body><h1>Sign in</h1><input id="user" autocomplete="off" autofocus>
+<script>
+var run = "%s";
+function report(what, t) {
+  fetch("/report?run=" + run + "&what=" + what + "&t=" + t, {cache: "no-store"});
+}
+new PerformanceObserver(function (list) {
+  list.getEntries().forEach(function (entry) {
+    if (entry.name === "first-contentful-paint")
+      report("fcp", performance.timeOrigin + entry.startTime);
+  });
+}).observe({type: "paint", buffered: true});
+document.addEventListener("mousedown", function () {
+  report("mousedown", performance.timeOrigin + performance.now());
+});
+document.getElementById("user").addEventListener("input", function () {
+  var t = performance.timeOrigin + performance.now();
+  location.href = "/next?run=" + run + "&input=" + t;
+}, {once: true});
+</script></body></html>
+"""
+
+
+class Reports:
+    """What the pages told the server, by run: {run: {what: [values]}}."""
+
+    def __init__(self):
+        self._lock = threading.Condition()
+        self._runs = {}
+
+    def add(self, run, what, value):
+        with self._lock:
+            self._runs.setdefault(run, {}).setdefault(what, []).append(value)
+            self._lock.notify_all()
+
+    def wait(self, run, what, timeout, count=1):
+        """The values of `what` once there are count of them; None after timeout."""
+        deadline = time.monotonic() + timeout
+        with self._lock:
+            while True:
+                values = self._runs.get(run, {}).get(what, [])
+                if len(values) >= count:
+                    return values
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return None
+                self._lock.wait(left)
+
+    def count(self, run, what):
+        with self._lock:
+            return len(self._runs.get(run, {}).get(what, []))
+
+
+def make_handler(reports):
+    class Handler(http.server.BaseHTTPRequestHandler):
+        timeout = 10
+
+        def answer(self, status, body=b"", headers=()):
+            self.send_response(status)
+            for name, value in headers:
+                self.send_header(name, value)
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Cache-Control", "no-store")
+            self.end_headers()
+            self.wfile.write(body)
+
+        def do_GET(self):  # noqa: N802 (the base class's name)
+            url = urllib.parse.urlsplit(self.path)
+            query = dict(urllib.parse.parse_qsl(url.query))
+            run = query.get("run", "")
+            if url.path == "/start":
+                self.answer(302, headers=[("Location", REDIRECT_TARGET)])
+            elif url.path == "/login":
+                secure = "; Secure" if isinstance(self.connection, ssl.SSLSocket) else ""
+                self.answer(200, (LOGIN_PAGE % run).encode(),
+                            [("Content-Type", "text/html; charset=utf-8"),
+                             ("Set-Cookie", "session=%s; HttpOnly; SameSite=Lax%s"
+                              % (run, secure))])
+            elif url.path == "/report":
+                reports.add(run, query.get("what", ""), float(query.get("t", "0")))
+                self.answer(204)
+            elif url.path == "/next":
+                if ("session=%s" % run) not in (self.headers.get("Cookie") or ""):
+                    reports.add(run, "no-cookie", 0.0)
+                    self.answer(403, b"no session")
+                    return
+                reports.add(run, "input", float(query.get("input", "0")))
+                self.answer(302, headers=[("Location", REDIRECT_TARGET)])
+            else:
+                self.answer(404)
+
+        def log_message(self, *args):
+            pass
+
+    return Handler
+
+
+class PageServer:
+    def __init__(self, tls_context):
+        self.reports = Reports()
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
+                                                     make_handler(self.reports))
+        self.httpd.daemon_threads = True
+        scheme = "http"
+        if tls_context is not None:
+            # The handshake runs on the request's own thread, so a connection the engine opens
+            # ahead of need never holds up the others.
+            self.httpd.socket = tls_context.wrap_socket(self.httpd.socket, server_side=True,
+                                                        do_handshake_on_connect=False)
+            scheme = "https"
+        self.base = "%s://127.0.0.1:%d" % (scheme, self.httpd.server_address[1])
+        self.plain = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
+                                                     make_handler(self.reports))
+        self.plain.daemon_threads = True
+        self.start_url = "http://127.0.0.1:%d/start" % self.plain.server_address[1]
+        for server in (self.httpd, self.plain):
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+
+    def shutdown(self):
+        for server in (self.httpd, self.plain):
+            server.shutdown()
+            server.server_close()
+
+
+# ---------------------------------------------------------------------------------------------
+# A person at the X display: XTEST clicks and keys, as a keyboard and a mouse would send them.
+
+
+class Person:
+    def __init__(self, display_name):
+        self.name = display_name
+        self.x = xdisplay.Display(display_name)
+        if not self.x.has_extension("XTEST"):
+            raise RuntimeError("the X server has no XTEST")
+        self.root = self.x.screen().root
+        self.key_a = self.x.keysym_to_keycode(XK.string_to_keysym("a"))
+
+    def close(self):
+        self.x.close()
+
+    def window_centre(self, timeout):
+        with xwindow.Display(self.name) as windows:
+            window_id = windows.wait_for_window(TITLE, timeout=timeout, settle=0.3)
+        window = self.x.create_resource_object("window", window_id)
+        geometry = window.get_geometry()
+        origin = window.translate_coords(self.root, 0, 0)
+        return -origin.x + geometry.width // 2, -origin.y + geometry.height // 2
+
+    def click(self, x, y):
+        xtest.fake_input(self.x, X.MotionNotify, x=x, y=y)
+        xtest.fake_input(self.x, X.ButtonPress, 1)
+        xtest.fake_input(self.x, X.ButtonRelease, 1)
+        self.x.sync()
+
+    def key(self):
+        """Presses and releases "a"; returns the wall-clock ms just before the press left."""
+        sent = wall_ms()
+        xtest.fake_input(self.x, X.KeyPress, self.key_a)
+        self.x.sync()
+        xtest.fake_input(self.x, X.KeyRelease, self.key_a)
+        self.x.sync()
+        return sent
 
 
 # ---------------------------------------------------------------------------------------------
@@ -149,6 +508,7 @@ class Program:
         os.close(out_w)
         self.pid = self.proc.pid
         self.pending = b""
+        self.closed = False
 
     def send(self, data):
         view = memoryview(data)
@@ -171,18 +531,39 @@ class Program:
         line, _, self.pending = self.pending.partition(b"\n")
         return line.decode("utf-8", "replace"), stamp
 
-    def stop(self):
-        """Ends the program the orderly way (exit line, end of input) and waits for its tree."""
+    def end_input(self):
+        """The orderly end a client gives: the exit line (helper) and the end of input."""
         try:
             if self.kind == "helper":
                 self.send(b'{"jsonrpc":"2.0","id":99,"method":"exit"}\n')
+            os.close(self.in_w)
         except OSError:
             pass
-        for fd in (self.in_w,):
-            try:
-                os.close(fd)
-            except OSError:
-                pass
+        self.closed = True
+
+    def timed_exit(self):
+        """Milliseconds from the end of input to the last process of the tree gone (a zombie
+        counts as gone: it holds no memory and runs nothing)."""
+        pids = set(session_pids(self.pid))
+        started = now_ns()
+        self.end_input()
+        deadline = time.monotonic() + STOP_TIMEOUT
+        while pids:
+            if self.proc.poll() is not None:
+                pids.discard(self.pid)
+            pids = {pid for pid in pids if pid == self.pid or _alive(pid)}
+            if not pids:
+                break
+            if time.monotonic() >= deadline:
+                raise RuntimeError("%s: tree not gone %.0f s after exit" % (self.kind,
+                                                                            STOP_TIMEOUT))
+            time.sleep(0.001)
+        return (now_ns() - started) / 1e6
+
+    def stop(self):
+        """Ends the program the orderly way if that has not happened, and reaps its tree."""
+        if not self.closed:
+            self.end_input()
         try:
             self.proc.wait(timeout=STOP_TIMEOUT)
         except subprocess.TimeoutExpired:
@@ -198,30 +579,10 @@ class Program:
 
 
 # ---------------------------------------------------------------------------------------------
-# The loopback page: /start answers 302 to the redirect URI at once.
-
-
-class RedirectHandler(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):  # noqa: N802 (the base class's name)
-        if self.path.startswith("/start"):
-            self.send_response(302)
-            self.send_header("Location", REDIRECT_TARGET)
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-        else:
-            self.send_response(404)
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-
-    def log_message(self, *args):
-        pass
-
-
-# ---------------------------------------------------------------------------------------------
 
 
 class Bench:
-    def __init__(self, build, work, env):
+    def __init__(self, build, work, env, account, pages, person):
         self.helper = os.path.join(build, "src", "corvane-tavisk")
         self.floor = os.path.join(build, "bench", "tavisk-bench-floor")
         self.echo = os.path.join(build, "bench", "tavisk-bench-echo")
@@ -230,17 +591,18 @@ class Bench:
         self.stamps_lib = os.path.join(build, "bench", "libtavisk-bench-stamps.so")
         self.work = work
         self.env = env
+        self.account = account
+        self.pages = pages
+        self.person = person
         self.log_path = os.path.join(work, "programs.log")
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), RedirectHandler)
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.start_url = "http://127.0.0.1:%d/start" % self.server.server_address[1]
+        self.runs = 0
 
     def start(self, kind, env=None):
-        argv = {"helper": [self.helper], "floor-startup": [self.floor, "startup"],
-                "floor-signin": [self.floor, "signin"], "echo": [self.echo],
+        argv = {"helper": [self.helper], "floor": [self.floor, "signin"],
+                "tuned": [self.floor, "signin", "tuned"], "echo": [self.echo],
                 "jsonecho": [self.jsonecho]}[kind]
-        return Program("helper" if kind == "helper" else kind, argv, env or self.env,
-                       self.log_path)
+        return Program("helper" if kind == "helper" else kind, self.account.prefix + argv,
+                       env or self.env, self.log_path)
 
     @staticmethod
     def until_ready(program):
@@ -257,6 +619,15 @@ class Bench:
         return stamp
 
     @staticmethod
+    def navigate(program, url):
+        if program.kind == "helper":
+            program.send(('{"jsonrpc":"2.0","id":2,"method":"navigate","params":{"url":"%s",'
+                          '"redirect_uri":"%s","title":"%s","timeout_ms":%d}}\n'
+                          % (url, REDIRECT_PREFIX, TITLE, SIGNIN_TIMEOUT * 1000)).encode())
+        else:
+            program.send(("%s %s\n" % (url, REDIRECT_PREFIX)).encode())
+
+    @staticmethod
     def idle_cpu(program, result):
         """CPU time of the whole tree over IDLE_SECONDS from now, and over the same window
         without its first second (the tail of what came just before: the steady idle cost)."""
@@ -268,67 +639,82 @@ class Bench:
         result["idle_ms"] = cpu_delta_ns(start, end) / 1e6
         result["steady_ms"] = cpu_delta_ns(settled, end) / 1e6
 
-    # 1 and 5a
-    def cold_start(self, helper, idle):
-        program = self.start("helper" if helper else "floor-startup")
+    def type_into_page(self, run):
+        """Clicks into the field until the page saw the click, then types one key; the
+        wall-clock ms the key was sent (of the last try, when a key was lost)."""
+        x, y = self.person.window_centre(SIGNIN_TIMEOUT)
+        for _ in range(20):
+            seen = self.pages.reports.count(run, "mousedown")
+            self.person.click(x, y)
+            if self.pages.reports.wait(run, "mousedown", 1.0, seen + 1):
+                break
+        else:
+            raise RuntimeError("the page never saw a click")
+        for _ in range(3):
+            sent = self.person.key()
+            if self.pages.reports.wait(run, "input", 3.0):
+                return sent
+        raise RuntimeError("the page never saw a key")
+
+    def sign_in(self, kind, idle):
+        """One sign-in as a person does it, with every figure a person waits for."""
+        self.runs += 1
+        run = "r%d" % self.runs
+        program = self.start(kind)
         try:
             ready = self.until_ready(program)
             result = {"start_ms": (ready - program.started_ns) / 1e6}
-            if idle:
-                self.idle_cpu(program, result)
-            return result
-        finally:
-            program.stop()
-
-    # 2, 4 and 5b
-    def sign_in(self, helper, idle, stamps=None):
-        env = self.env
-        if stamps is not None:
-            env = dict(env, LD_PRELOAD=self.stamps_lib, TAVISK_BENCH_STAMPS=stamps)
-        program = self.start("helper" if helper else "floor-signin", env)
-        try:
-            ready = self.until_ready(program)
-            sent = now_ns()
-            if helper:
-                program.send(('{"jsonrpc":"2.0","id":2,"method":"navigate","params":{"url":"%s",'
-                              '"redirect_uri":"%s","title":"Bench","timeout_ms":%d}}\n'
-                              % (self.start_url, REDIRECT_PREFIX, SIGNIN_TIMEOUT * 1000))
-                             .encode())
-            else:
-                program.send(("%s %s\n" % (self.start_url, REDIRECT_PREFIX)).encode())
-            line, replied = program.read_line(SIGNIN_TIMEOUT)
+            sent = wall_ms()
+            self.navigate(program, "%s/login?run=%s" % (self.pages.base, run))
+            fcp = self.pages.reports.wait(run, "fcp", REPORT_TIMEOUT)
+            if not fcp:
+                raise RuntimeError("%s: no first contentful paint reported" % kind)
+            result["fcp_ms"] = fcp[0] - sent
+            key = self.type_into_page(run)
+            result["key_ms"] = self.pages.reports.wait(run, "input", 1.0)[0] - key
+            line, _ = program.read_line(SIGNIN_TIMEOUT)
             if REDIRECT_TARGET not in line:
                 raise RuntimeError("unexpected sign-in reply: %s" % line)
-            result = {"signin_ms": (replied - sent) / 1e6,
-                      "total_ms": (replied - program.started_ns) / 1e6,
-                      "received_ns": replied}
             result["hwm_kib"], result["pss_kib"], result["processes"] = \
                 tree_memory_kib(program.pid)
+            result["breakdown"] = tree_breakdown(program.pid)
             if idle:
                 self.idle_cpu(program, result)
+            result["exit_ms"] = program.timed_exit()
             return result
         finally:
             program.stop()
 
-    def sign_in_stamped(self, helper):
-        path = os.path.join(self.work, "stamps-%d" % now_ns())
-        result = self.sign_in(helper, idle=False, stamps=path)
+    def sign_in_stamped(self, kind):
+        """The short flow (/start answers 302 at once) with the stamps library preloaded."""
+        stamps_dir = os.path.join(self.account.files, "stamps")
+        os.makedirs(stamps_dir, exist_ok=True)
+        os.chown(stamps_dir, self.account.uid, self.account.gid)
+        path = os.path.join(stamps_dir, "stamps-%d" % now_ns())
+        env = dict(self.env, LD_PRELOAD=self.stamps_lib, TAVISK_BENCH_STAMPS=path)
+        program = self.start(kind, env)
+        try:
+            self.until_ready(program)
+            self.navigate(program, self.pages.start_url)
+            line, received = program.read_line(SIGNIN_TIMEOUT)
+            if REDIRECT_TARGET not in line:
+                raise RuntimeError("unexpected sign-in reply: %s" % line)
+        finally:
+            program.stop()
         try:
             with open(path) as f:
                 url_ns, reject_ns, wake_ns, write_ns, _ = (int(v) for v in f.read().split()[:5])
         except (OSError, ValueError) as error:
-            raise RuntimeError("no time stamps from the %s: %s"
-                               % ("helper" if helper else "floor", error)) from error
+            raise RuntimeError("no time stamps from the %s: %s" % (kind, error)) from error
         stamps = {"url_to_write_us": (write_ns - url_ns) / 1e3,
                   "reject_to_write_us": (write_ns - reject_ns) / 1e3,
-                  "url_to_received_us": (result["received_ns"] - url_ns) / 1e3}
-        if helper:
+                  "url_to_received_us": (received - url_ns) / 1e3}
+        if kind == "helper":
             # The command thread's wake-up from its sign-in wait: the hand-over between threads.
             stamps["url_to_wake_us"] = (wake_ns - url_ns) / 1e3
             stamps["wake_to_write_us"] = (write_ns - wake_ns) / 1e3
         return stamps
 
-    # 3
     def stream(self, kind):
         program = self.start(kind)
         try:
@@ -368,7 +754,7 @@ def retried(measure, *args):
     and run once more, so one flake does not throw the whole table away."""
     try:
         return measure(*args)
-    except (RuntimeError, OSError) as error:
+    except (RuntimeError, OSError, AssertionError) as error:
         log("a run failed (%s); running it again" % error)
         return measure(*args)
 
@@ -392,28 +778,8 @@ def rotated(rounds, kinds, measure):
     results = []
     for i in range(rounds):
         shift = i % len(kinds)
-        results.append({kind: retried(measure, kind) for kind in kinds[shift:] + kinds[:shift]})
+        results.append({kind: retried(measure, kind, i) for kind in kinds[shift:] + kinds[:shift]})
     return results
-
-
-def interleaved(rounds, measure):
-    """[(helper result, floor result)] for each round; the order flips every round."""
-    pairs = []
-    for i in range(rounds):
-        if i % 2 == 0:
-            h = retried(measure, True, i)
-            f = retried(measure, False, i)
-        else:
-            f = retried(measure, False, i)
-            h = retried(measure, True, i)
-        pairs.append((h, f))
-    return pairs
-
-
-def medians(pairs, key):
-    h = [p[0][key] for p in pairs if key in p[0]]
-    f = [p[1][key] for p in pairs if key in p[1]]
-    return statistics.median(h), statistics.median(f), len(h)
 
 
 def start_xvfb(work):
@@ -461,49 +827,192 @@ def machine():
         os.cpu_count(), model, platform.release(), versions[0], versions[1])
 
 
+# ---------------------------------------------------------------------------------------------
+# The tables
+
+
+def print_table(headers, rows):
+    widths = [max(len(r[i]) for r in rows + [headers]) for i in range(len(headers))]
+    print("| " + " | ".join(h.ljust(w) for h, w in zip(headers, widths)) + " |")
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
+
+
+def person_table(runs):
+    """runs: [{side: result}]. The helper against both floors, a goal for each."""
+    rows = []
+
+    def values(side, key):
+        return [r[side][key] for r in runs if key in r[side]]
+
+    def verdict(side, key, hm, fm, goal):
+        if goal is None:
+            return "-", ""
+        if hm <= fm * goal:
+            return "<= %.2f" % goal, "met"
+        if key in ("idle_ms", "steady_ms"):
+            # Idle CPU is a few milliseconds in ten seconds: a helper median above the goal
+            # counts only when the helper used more than the floor in every round (a sign test
+            # over the interleaved rounds); otherwise it is noise, with the rounds it used more.
+            pairs = [(r["helper"][key], r[side][key]) for r in runs if key in r["helper"]]
+            above = sum(1 for a, b in pairs if a > b)
+            if above < len(pairs):
+                return "<= %.2f" % goal, "noise (%d/%d)" % (above, len(pairs))
+        return "<= %.2f" % goal, "MISSED"
+
+    def row(name, key, unit, bare_goal, tuned_goal, scale=1.0, fmt="%.1f"):
+        h = values("helper", key)
+        if not h:
+            rows.append((name,) + ("-",) * 9 + ("0",))
+            return
+        hm = statistics.median(h) * scale
+        cells = [name, (fmt % hm) + unit]
+        for side, goal in (("floor", bare_goal), ("tuned", tuned_goal)):
+            fm = statistics.median(values(side, key)) * scale
+            goal_text, result = verdict(side, key, hm, fm, goal)
+            cells += [(fmt % fm) + unit, "%.3f" % (hm / fm if fm else 0), goal_text, result]
+        cells.append(str(len(h)))
+        rows.append(tuple(cells))
+
+    row("first contentful paint after navigate", "fcp_ms", " ms", 0.70, 1.05)
+    row("typed key (XTEST) to the page's input event", "key_ms", " ms", 1.0, 1.05, fmt="%.2f")
+    row("sum of PSS over the tree at the reply", "pss_kib", " MiB", 0.85, 1.05, 1 / 1024)
+    row("sum of peak RSS (VmHWM) over the tree", "hwm_kib", " MiB", 0.92, 1.05, 1 / 1024)
+    row("exit to the whole tree gone", "exit_ms", " ms", 1.0, 1.05)
+    row("idle CPU of the tree, %.0f s after the sign-in" % IDLE_SECONDS, "idle_ms", " ms",
+        1.0, 1.05, fmt="%.2f")
+    row("   the same without its first second", "steady_ms", " ms", 1.0, 1.05, fmt="%.2f")
+    row("cold start to hello reply / ready", "start_ms", " ms", 1.05, 1.05)
+    row("processes in the tree at the reply", "processes", "", None, None, fmt="%.0f")
+    print_table(("figure", "helper", "bare floor", "ratio", "goal", "", "tuned floor", "ratio",
+                 "goal", "", "n"), rows)
+
+
+def breakdown_table(runs):
+    """Median PSS by process role and by what fills it, per side."""
+    kinds = ("engine", "mesa", "files", "heap", "shm", "other")
+    rows = []
+    for role in ("browser", "zygote", "renderer"):
+        for side in SIDES:
+            entries = [r[side]["breakdown"].get(role) for r in runs
+                       if "breakdown" in r[side]]
+            entries = [e for e in entries if e]
+            if not entries:
+                continue
+            cells = [role if side == "helper" else "", side,
+                     "%.0f" % statistics.median(e["count"] for e in entries)]
+            total = []
+            for kind in kinds:
+                cells.append("%.1f" % (statistics.median(e.get(kind, 0) for e in entries) / 1024))
+            total = statistics.median(sum(e.get(k, 0) for k in kinds) for e in entries) / 1024
+            cells.append("%.1f" % total)
+            cells.append("%.1f" % (statistics.median(e.get("hwm", 0) for e in entries) / 1024))
+            rows.append(tuple(cells))
+    print_table(("process", "side", "n", "engine lib", "Mesa/GL", "other files", "heap+anon",
+                 "shm", "other", "PSS MiB", "VmHWM MiB"), rows)
+
+
+def reference_table(stamped, stream, json_stream, cost):
+    rows = []
+
+    def row(name, key, unit, pairs, fmt="%.1f", helper_only=False):
+        h = [p[0][key] for p in pairs if key in p[0]]
+        if not h:
+            return
+        hm = statistics.median(h)
+        if helper_only:
+            rows.append((name, (fmt % hm) + unit, "-", "-", str(len(h))))
+            return
+        fm = statistics.median(p[1][key] for p in pairs)
+        rows.append((name, (fmt % hm) + unit, (fmt % fm) + unit,
+                     "%.3f" % (hm / fm if fm else 0), str(len(h))))
+
+    row("navigation handed over to reply write()", "url_to_write_us", " us", stamped, "%.0f")
+    if stamped:
+        rows.append(("   the same, slowest run",
+                     "%.0f us" % max(p[0]["url_to_write_us"] for p in stamped),
+                     "%.0f us" % max(p[1]["url_to_write_us"] for p in stamped), "-",
+                     str(len(stamped))))
+    row("   reject() to reply write() (< 0: written first)", "reject_to_write_us", " us",
+        stamped, "%.0f")
+    row("   of which: GUI thread to command thread awake", "url_to_wake_us", " us", stamped,
+        "%.0f", helper_only=True)
+    row("   of which: awake command thread to write()", "wake_to_write_us", " us", stamped,
+        "%.0f", helper_only=True)
+    row("   navigation handed over to line read by client", "url_to_received_us", " us",
+        stamped, "%.0f")
+    row("stream: replies per second (vs echo floor)", "rate", " /s", stream, "%.0f")
+    row("   CPU time per request (vs echo floor)", "cpu_us", " us", stream, "%.2f")
+    row("   replies per second (vs JSON floor)", "rate", " /s", json_stream, "%.0f")
+    row("   CPU time per request (vs JSON floor)", "cpu_us", " us", json_stream, "%.2f")
+    row("   in-process, vs JSON floor: heap allocations per request", "allocs", "", cost)
+    row("   in-process, vs JSON floor: channel system calls per request", "calls", "", cost,
+        "%.2f")
+    row("   in-process, vs JSON floor: time per request", "ns", " ns", cost, "%.0f")
+    print_table(("reference (helper vs bare floor)", "helper", "floor", "ratio", "n"), rows)
+
+
 def main():
     global IDLE_SECONDS, STREAM_LINES  # pylint: disable=global-statement
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--idle-seconds", type=float, default=IDLE_SECONDS)
     parser.add_argument("--stream-lines", type=int, default=STREAM_LINES)
-    parser.add_argument("--rounds", type=int, default=11, help="rounds of the quick figures")
+    parser.add_argument("--rounds", type=int, default=11, help="rounds of the sign-in figures")
     parser.add_argument("--idle-rounds", type=int, default=7)
+    parser.add_argument("--stamp-rounds", type=int, default=7)
     parser.add_argument("--stream-rounds", type=int, default=5)
     args = parser.parse_args()
     IDLE_SECONDS, STREAM_LINES = args.idle_seconds, args.stream_lines
 
     work = tempfile.mkdtemp(prefix="tavisk-bench-")
-    runtime = os.path.join(work, "xdg")
-    os.mkdir(runtime, 0o700)
-    xvfb = None
+    os.chmod(work, 0o755)
+    xvfb = pages = person = None
     started = time.monotonic()
     load_before = os.getloadavg()
     try:
+        account = Account(work)
+        account.settle([os.path.join(args.build, "src", "corvane-tavisk"),
+                        os.path.join(args.build, "bench", "tavisk-bench-floor"),
+                        os.path.join(args.build, "bench", "libtavisk-bench-stamps.so")])
+        tls = make_tls(work, account)
+        pages = PageServer(tls)
         xvfb, display = start_xvfb(work)
+        person = Person(display)
         env = dict(os.environ)
         for name in ("QT_QPA_PLATFORM", "QTWEBENGINE_CHROMIUM_FLAGS", "LD_PRELOAD",
-                     "WAYLAND_DISPLAY"):
+                     "WAYLAND_DISPLAY", "QTWEBENGINE_DISABLE_SANDBOX", "QT_QUICK_BACKEND",
+                     "QSG_RHI_BACKEND", "QMLSCENE_DEVICE", "XAUTHORITY"):
             env.pop(name, None)
-        env.update(DISPLAY=display, QTWEBENGINE_DISABLE_SANDBOX="1", XDG_RUNTIME_DIR=runtime,
+        env.update(DISPLAY=display, XDG_RUNTIME_DIR=account.runtime, HOME=account.home,
                    QT_LOGGING_RULES="qt.webenginecontext.info=false")
-        bench = Bench(args.build, work, env)
+        if not account.sandbox:
+            env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
+        bench = Bench(args.build, work, env, account, pages, person)
+        log("measured programs run %s; page over %s" % (account.describe(), pages.base))
 
         rounds, idle_rounds = args.rounds, min(args.idle_rounds, args.rounds)
-        log("1/5 cold start (%d rounds, %d with %.0f s idle)" % (rounds, idle_rounds, IDLE_SECONDS))
-        start = interleaved(rounds, lambda h, i: bench.cold_start(h, i < idle_rounds))
-        log("2/5 sign-in (%d rounds, %d with %.0f s idle)" % (rounds, idle_rounds, IDLE_SECONDS))
-        signin = interleaved(rounds, lambda h, i: bench.sign_in(h, i < idle_rounds))
-        log("3/5 sign-in with time stamps (%d rounds)" % rounds)
-        stamped = interleaved(rounds, lambda h, i: bench.sign_in_stamped(h))
-        log("4/5 stream of %d hello lines (%d rounds)" % (STREAM_LINES, args.stream_rounds))
-        streams = rotated(args.stream_rounds, ["helper", "echo", "jsonecho"], bench.stream)
+        log("1/4 sign-in as a person (%d rounds x 3 sides, %d with %.0f s idle)"
+            % (rounds, idle_rounds, IDLE_SECONDS))
+        person_runs = rotated(rounds, list(SIDES),
+                              lambda kind, i: bench.sign_in(kind, i < idle_rounds))
+        log("2/4 hand-over with time stamps (%d rounds)" % args.stamp_rounds)
+        stamped = [(r["helper"], r["floor"]) for r in
+                   rotated(args.stamp_rounds, ["helper", "floor"],
+                           lambda kind, i: bench.sign_in_stamped(kind))]
+        log("3/4 stream of %d hello lines (%d rounds)" % (STREAM_LINES, args.stream_rounds))
+        streams = rotated(args.stream_rounds, ["helper", "echo", "jsonecho"],
+                          lambda kind, i: bench.stream(kind))
         stream = [(r["helper"], r["echo"]) for r in streams]
         json_stream = [(r["helper"], r["jsonecho"]) for r in streams]
-        log("5/5 channel cost in-process (%d runs)" % args.stream_rounds)
+        log("4/4 channel cost in-process (%d runs)" % args.stream_rounds)
         cost = channel_cost(bench, args.stream_rounds)
-        bench.server.shutdown()
     finally:
+        if person is not None:
+            person.close()
+        if pages is not None:
+            pages.shutdown()
         if xvfb is not None:
             xvfb.terminate()
             try:
@@ -514,108 +1023,34 @@ def main():
     elapsed = time.monotonic() - started
     load_after = os.getloadavg()
 
-    rows = []
-
-    def row(name, key, unit, goal, check, pairs, scale=1.0, fmt="%.1f"):
-        if not any(key in p[0] for p in pairs):
-            rows.append((name, "-", "-", "-", goal, "not run", "0"))
-            return
-        h, f, n = medians(pairs, key)
-        h, f = h * scale, f * scale
-        ratio = h / f if f else float("inf")
-        rows.append((name, (fmt % h) + " " + unit, (fmt % f) + " " + unit, "%.3f" % ratio,
-                     goal, "" if goal == "-" else "met" if check(h, f, ratio) else "MISSED",
-                     str(n)))
-
-    def helper_only(name, key, unit, pairs):
-        h = statistics.median(p[0][key] for p in pairs)
-        rows.append((name, "%.0f %s" % (h, unit), "-", "-", "-", "", str(len(pairs))))
-
-    row("1. cold start to hello reply", "start_ms", "ms", "ratio <= 1.05",
-        lambda h, f, r: r <= 1.05, start)
-    row("2. sign-in: navigate to reply line", "signin_ms", "ms", "ratio <= 1.05",
-        lambda h, f, r: r <= 1.05, signin)
-    row("   (start to reply line, for reference)", "total_ms", "ms", "-",
-        lambda h, f, r: True, signin)
-    row("   navigation handed over to reply write()", "url_to_write_us", "us", "helper < 1000 us",
-        lambda h, f, r: h < 1000, stamped, fmt="%.0f")
-    h_worst = max(p[0]["url_to_write_us"] for p in stamped) if stamped else 0
-    f_worst = max(p[1]["url_to_write_us"] for p in stamped) if stamped else 0
-    rows.append(("   the same, slowest run", "%.0f us" % h_worst, "%.0f us" % f_worst,
-                 "-", "-", "", str(len(stamped))))
-    row("   reject() to reply write() (< 0: written first)", "reject_to_write_us", "us", "-",
-        lambda h, f, r: True, stamped, fmt="%.0f")
-    helper_only("   of which: GUI thread to command thread awake", "url_to_wake_us", "us", stamped)
-    helper_only("   of which: awake command thread to write()", "wake_to_write_us", "us", stamped)
-    row("   navigation handed over to line read by client", "url_to_received_us", "us", "-",
-        lambda h, f, r: True, stamped, fmt="%.0f")
-    row("3. stream: replies per second", "rate", "/s", "ratio >= 0.5",
-        lambda h, f, r: r >= 0.5, stream, fmt="%.0f")
-    row("   CPU time per request (channel process)", "cpu_us", "us", "-",
-        lambda h, f, r: True, stream, fmt="%.2f")
-    row("   vs JSON floor: replies per second", "rate", "/s", "-",
-        lambda h, f, r: True, json_stream, fmt="%.0f")
-    row("   vs JSON floor: CPU time per request", "cpu_us", "us", "-",
-        lambda h, f, r: True, json_stream, fmt="%.2f")
-    row("   in-process, vs JSON floor: heap allocations per request", "allocs", "", "-",
-        lambda h, f, r: True, cost, fmt="%.1f")
-    row("   in-process, vs JSON floor: channel system calls per request", "calls", "", "-",
-        lambda h, f, r: True, cost, fmt="%.2f")
-    row("   in-process, vs JSON floor: time per request", "ns", "ns", "-",
-        lambda h, f, r: True, cost, fmt="%.0f")
-    row("4. peak memory, sum of VmHWM over the tree", "hwm_kib", "MiB", "ratio <= 1.05",
-        lambda h, f, r: r <= 1.05, signin, scale=1 / 1024)
-    row("   sum of PSS over the tree at the reply", "pss_kib", "MiB", "-",
-        lambda h, f, r: True, signin, scale=1 / 1024)
-    row("   processes in the tree at the reply", "processes", "", "-",
-        lambda h, f, r: True, signin, fmt="%.0f")
-    def idle_row(name, pairs, key="idle_ms"):
-        # "No more than the floor", read as a sign test over the interleaved rounds: a helper
-        # median above the floor's is a cost only if the helper used more in every round;
-        # otherwise it is noise, shown with the number of rounds in which the helper used more.
-        runs = [(p[0][key], p[1][key]) for p in pairs if key in p[0] and key in p[1]]
-        if not runs:
-            rows.append((name, "-", "-", "-", "<= floor", "not run", "0"))
-            return
-        h = statistics.median(r[0] for r in runs)
-        f = statistics.median(r[1] for r in runs)
-        above = sum(1 for r in runs if r[0] > r[1])
-        verdict = ("met" if h <= f else "MISSED" if above == len(runs)
-                   else "noise (%d/%d)" % (above, len(runs)))
-        rows.append((name, "%.2f ms" % h, "%.2f ms" % f, "%.3f" % (h / f if f else 0),
-                     "<= floor", verdict, str(len(runs))))
-
-    idle_row("5. idle CPU of the tree, %.0f s after hello" % IDLE_SECONDS, start)
-    idle_row("   the same without its first second", start, "steady_ms")
-    idle_row("   idle CPU of the tree, %.0f s after a sign-in (hidden)" % IDLE_SECONDS, signin)
-    idle_row("   the same without its first second", signin, "steady_ms")
-
-    headers = ("figure", "helper", "floor", "ratio", "goal", "", "n")
-    widths = [max(len(r[i]) for r in rows + [headers]) for i in range(len(headers))]
-    print("| " + " | ".join(h.ljust(w) for h, w in zip(headers, widths)) + " |")
-    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-    for r in rows:
-        print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
+    person_table(person_runs)
+    print()
+    print("What fills each process at the reply (PSS in MiB by mapping, medians):")
+    print()
+    breakdown_table(person_runs)
+    print()
+    reference_table(stamped, stream, json_stream, cost)
     print()
     print("Machine: %s" % machine())
+    print("Measured programs ran %s; the page came over %s." % (
+        account.describe(), "TLS" if pages.base.startswith("https") else "plain HTTP"))
     print("Run: %.0f s; load average %.2f before, %.2f after; medians of n runs per side"
           % (elapsed, load_before[0], load_after[0]))
 
-    print("\nRaw runs (helper / floor):", file=sys.stderr)
-    for title, pairs in (("cold start", start), ("sign-in", signin), ("stamped", stamped),
-                         ("stream (helper / echo)", stream),
+    print("\nRaw runs (helper / floor / tuned):", file=sys.stderr)
+    for r in person_runs:
+        print("    " + " / ".join(fmt_dict(r[side]) for side in SIDES), file=sys.stderr)
+    for title, pairs in (("stamped", stamped), ("stream (helper / echo)", stream),
                          ("stream (helper / JSON floor)", json_stream),
                          ("channel cost (command loop / JSON floor)", cost)):
         print("  %s:" % title, file=sys.stderr)
         for h, f in pairs:
-            h = {k: v for k, v in h.items() if k != "received_ns"}
-            f = {k: v for k, v in f.items() if k != "received_ns"}
             print("    %s / %s" % (fmt_dict(h), fmt_dict(f)), file=sys.stderr)
     shutil.rmtree(work, ignore_errors=True)
 
 
 def fmt_dict(d):
-    return " ".join("%s=%.3g" % (k, v) for k, v in d.items())
+    return " ".join("%s=%.3g" % (k, v) for k, v in d.items() if isinstance(v, (int, float)))
 
 
 if __name__ == "__main__":

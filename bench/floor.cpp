@@ -4,25 +4,32 @@
 //                                default user agent, writes "ready" on stdout and idles until
 //                                stdin ends.
 //   tavisk-bench-floor signin    the same, then for each line "<url> <redirect-prefix>" on stdin
-//                                shows a bare view at <url>, refuses the first navigation whose
-//                                URL begins with the prefix, writes "redirect_url <url>" and
-//                                hides the view.
+//                                shows a bare view titled "Bench" at <url>, refuses the first
+//                                navigation or ms-appx-web request whose URL begins with the
+//                                prefix, writes "redirect_url <url>" and hides the view.
+//   tavisk-bench-floor signin tuned
+//                                the same with the tuning a sign-in window can have for free:
+//                                Qt Quick's software scene graph and the engine's GPU off.
 //
 // Output goes out with write(2) straight from the slot, so the time from the refused
 // navigation to the line is the least this engine allows.
 #include <QApplication>
+#include <QQuickWindow>
 #include <QSocketNotifier>
 #include <QUrl>
 #include <QWebEngineNavigationRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -50,6 +57,38 @@ struct SignIn {
     bool done = false;
 };
 
+// Answers the first redirect seen, whichever way it comes: a navigation request, or a request to
+// the custom scheme (a script's navigation redirected there by the server reaches the engine
+// only as the latter).
+void answerRedirect(SignIn &signIn, const QString &text)
+{
+    if (signIn.done || !text.startsWith(signIn.redirectPrefix))
+        return;
+    signIn.done = true;
+    writeLine("redirect_url " + text.toStdString());
+    // Hidden once the engine has had the refusal, as the helper does.
+    QMetaObject::invokeMethod(
+        signIn.view, [&signIn] { signIn.view->hide(); }, Qt::QueuedConnection);
+}
+
+// The scheme's requests all fail, as the helper's do; the first that matches is the answer.
+class SchemeHandler : public QWebEngineUrlSchemeHandler
+{
+public:
+    explicit SchemeHandler(SignIn *signIn)
+        : signIn(signIn)
+    { }
+    void requestStarted(QWebEngineUrlRequestJob *job) override
+    {
+        if (signIn->view != nullptr)
+            answerRedirect(*signIn, job->requestUrl().toString());
+        job->fail(QWebEngineUrlRequestJob::RequestAborted);
+    }
+
+private:
+    SignIn *signIn;
+};
+
 void startSignIn(SignIn &signIn, const std::string &line)
 {
     const std::size_t space = line.find(' ');
@@ -65,18 +104,14 @@ void startSignIn(SignIn &signIn, const std::string &line)
                              if (signIn.done || !text.startsWith(signIn.redirectPrefix))
                                  return;
                              request.reject();
-                             signIn.done = true;
-                             writeLine("redirect_url " + text.toStdString());
-                             // Hidden once the engine has had the refusal, as the helper does.
-                             QMetaObject::invokeMethod(
-                                 signIn.view, [&signIn] { signIn.view->hide(); },
-                                 Qt::QueuedConnection);
+                             answerRedirect(signIn, text);
                          });
     }
     signIn.view->resize(800, 600);
+    // The driver finds the window by its title to type into it.
+    signIn.view->setWindowTitle(QStringLiteral("Bench"));
     signIn.view->show();
     if (extras.contains(QByteArrayLiteral("raise"))) {
-        signIn.view->setWindowTitle(QStringLiteral("Bench"));
         signIn.view->raise();
         signIn.view->activateWindow();
     }
@@ -92,6 +127,7 @@ int main(int argc, char **argv)
 {
     extras = qgetenv("TAVISK_FLOOR_EXTRA");
     const bool signInMode = argc > 1 && std::strcmp(argv[1], "signin") == 0;
+    const bool tuned = signInMode && argc > 2 && std::strcmp(argv[2], "tuned") == 0;
 
     QWebEngineUrlScheme scheme(QByteArrayLiteral("ms-appx-web"));
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
@@ -99,12 +135,25 @@ int main(int argc, char **argv)
     QWebEngineUrlScheme::registerScheme(scheme);
 
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication application(argc, argv);
+    std::vector<char *> arguments(argv, argv + argc);
+    char engineMarker[] = "--webEngineArgs";
+    char disableGpu[] = "--disable-gpu";
+    if (tuned) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        arguments.push_back(engineMarker);
+        arguments.push_back(disableGpu);
+    }
+    int argumentCount = static_cast<int>(arguments.size());
+    arguments.push_back(nullptr);
+    QApplication application(argumentCount, arguments.data());
     QApplication::setQuitOnLastWindowClosed(false);
     const QByteArray userAgent = QWebEngineProfile::defaultProfile()->httpUserAgent().toUtf8();
     writeLine(userAgent.isEmpty() ? "ready (no user agent)" : "ready");
 
     SignIn signIn;
+    SchemeHandler schemeHandler(&signIn);
+    QWebEngineProfile::defaultProfile()->installUrlSchemeHandler(QByteArrayLiteral("ms-appx-web"),
+                                                                 &schemeHandler);
     std::string pending;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &application, [&] {
