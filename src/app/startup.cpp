@@ -95,9 +95,9 @@ int runHelper(int argc, char **argv)
     // The engine's compositor shares the application's OpenGL context; it must be asked for
     // before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // Software rendering unless the environment chose otherwise: on machines without a real GPU
-    // the GL path only adds memory and time to the first paint. Both parts must be settled
-    // before the application object exists.
+    // Software rendering unless the environment or the command line chose: a sign-in page gains
+    // nothing from the GPU, and the GL path costs memory in every engine process and time to
+    // the first paint (docs/performance.md). Both must be settled before the application object.
     RenderingChoice rendering = chooseRendering(std::getenv, argc, argv);
     if (rendering.softwareSceneGraph)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
