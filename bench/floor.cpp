@@ -48,7 +48,8 @@ void writeLine(const std::string &text)
 }
 
 // Diagnosis only: TAVISK_FLOOR_EXTRA lists steps of the helper to add to the floor ("raise",
-// "ua"), to find which of them a difference comes from. bench/run.sh never sets it.
+// "ua"), to find which of them a difference comes from, or "noscheme" to leave out the scheme
+// handler. bench/run.sh never sets it.
 QByteArray extras;
 
 struct SignIn {
