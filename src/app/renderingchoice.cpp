@@ -92,6 +92,7 @@ RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
         if (!markerGiven)
             choice.appendArguments.emplace_back(kEngineArgumentsMarker);
         choice.appendArguments.emplace_back("--disable-gpu");
+        choice.noXcbGlIntegration = !isNonEmpty(environment("QT_XCB_GL_INTEGRATION"));
     }
     return choice;
 }

@@ -13,6 +13,10 @@ struct RenderingChoice {
     // Arguments to append to the command line the application object gets ("--webEngineArgs"
     // first when the command line holds none yet; the engine reads only what follows it).
     std::vector<std::string> appendArguments;
+    // QT_XCB_GL_INTEGRATION=none is to be set before the application object exists: with both
+    // the scene graph and the engine in software nothing draws with OpenGL, and the xcb platform
+    // would still load Mesa's GL driver (and LLVM with it) into the browser process.
+    bool noXcbGlIntegration = false;
 };
 
 // The value of an environment variable, or nullptr when it is not set.
@@ -28,6 +32,8 @@ using EnvironmentLookup = std::function<const char *(const char *name)>;
 //  - QTWEBENGINE_CHROMIUM_FLAGS set without such a switch: the software scene graph only, as
 //    the engine would drop any argument added to the command line;
 //  - the software backend already named in the environment: only "--disable-gpu" is added.
+// Whenever "--disable-gpu" is added, the xcb platform's OpenGL is turned off too, unless
+// QT_XCB_GL_INTEGRATION already names one.
 // Pure: it reads only `environment` and argv[1..argc-1].
 RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
                                 const char *const *argv);

@@ -101,6 +101,8 @@ int runHelper(int argc, char **argv)
     RenderingChoice rendering = chooseRendering(std::getenv, argc, argv);
     if (rendering.softwareSceneGraph)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    if (rendering.noXcbGlIntegration)
+        qputenv("QT_XCB_GL_INTEGRATION", QByteArrayLiteral("none"));
     std::vector<char *> applicationArgv = argumentsWith(argc, argv, rendering.appendArguments);
     int applicationArgc = static_cast<int>(applicationArgv.size()) - 1;
     QApplication application(applicationArgc, applicationArgv.data());

@@ -16,6 +16,7 @@ struct RenderingCase {
     std::vector<const char *> argv; // argv[0] first; argc is its size
     bool softwareSceneGraph;
     std::vector<std::string> appended;
+    bool noXcbGlIntegration = false; // follows "--disable-gpu" unless said otherwise
 };
 
 class ChooseRendering : public testing::TestWithParam<RenderingCase>
@@ -35,6 +36,7 @@ TEST_P(ChooseRendering, SoftwareUnlessAlreadyChosen)
     const RenderingChoice choice = chooseRendering(lookup, argc, argv.data());
     EXPECT_EQ(choice.softwareSceneGraph, c.softwareSceneGraph);
     EXPECT_EQ(choice.appendArguments, c.appended);
+    EXPECT_EQ(choice.noXcbGlIntegration, c.noXcbGlIntegration);
 }
 
 const std::vector<std::string> kMarkerAndDisableGpu{"--webEngineArgs", "--disable-gpu"};
@@ -42,23 +44,38 @@ const std::vector<std::string> kDisableGpu{"--disable-gpu"};
 const std::vector<std::string> kNothing{};
 
 const RenderingCase kRenderingCases[] = {
-    {"NothingChosen", {}, {"p", "--cmdInFd=3", "--cmdOutFd=4"}, true, kMarkerAndDisableGpu},
-    {"ArgcZero", {}, {}, true, kMarkerAndDisableGpu},
+    {"NothingChosen", {}, {"p", "--cmdInFd=3", "--cmdOutFd=4"}, true, kMarkerAndDisableGpu, true},
+    {"ArgcZero", {}, {}, true, kMarkerAndDisableGpu, true},
     {"EmptyVariablesChooseNothing",
      {{"QT_QUICK_BACKEND", ""}, {"QMLSCENE_DEVICE", ""}, {"QSG_RHI_BACKEND", ""}},
      {"p"},
      true,
-     kMarkerAndDisableGpu},
+     kMarkerAndDisableGpu,
+     true},
     {"OtherEngineArgumentsKept",
      {},
      {"p", "--webEngineArgs", "--lang=de", "--remote-debugging-port=9000"},
      true,
-     kDisableGpu},
+     kDisableGpu,
+     true},
     {"GpuSwitchBeforeTheMarkerDoesNotReachTheEngine",
      {},
      {"p", "--enable-gpu-rasterization"},
      true,
-     kMarkerAndDisableGpu},
+     kMarkerAndDisableGpu,
+     true},
+    {"XcbGlIntegrationNamed",
+     {{"QT_XCB_GL_INTEGRATION", "xcb_glx"}},
+     {"p"},
+     true,
+     kMarkerAndDisableGpu,
+     false},
+    {"XcbGlIntegrationEmpty",
+     {{"QT_XCB_GL_INTEGRATION", ""}},
+     {"p"},
+     true,
+     kMarkerAndDisableGpu,
+     true},
     // The environment chose the scene graph.
     {"QuickBackendRhi", {{"QT_QUICK_BACKEND", "rhi"}}, {"p"}, false, kNothing},
     {"QuickBackendOpenGl", {{"QT_QUICK_BACKEND", "opengl"}}, {"p"}, false, kNothing},
@@ -69,17 +86,20 @@ const RenderingCase kRenderingCases[] = {
      {{"QT_QUICK_BACKEND", "software"}},
      {"p"},
      false,
-     kMarkerAndDisableGpu},
+     kMarkerAndDisableGpu,
+     true},
     {"SoftwareWinsOverRhiBackend",
      {{"QT_QUICK_BACKEND", "software"}, {"QSG_RHI_BACKEND", "opengl"}},
      {"p"},
      false,
-     kMarkerAndDisableGpu},
+     kMarkerAndDisableGpu,
+     true},
     {"SoftwareByOlderName",
      {{"QMLSCENE_DEVICE", "softwarecontext"}},
      {"p"},
      false,
-     kMarkerAndDisableGpu},
+     kMarkerAndDisableGpu,
+     true},
     // The engine's own switches chose.
     {"DisableGpuGiven", {}, {"p", "--webEngineArgs", "--disable-gpu"}, false, kNothing},
     {"UseGl", {}, {"p", "--webEngineArgs", "--use-gl=egl"}, false, kNothing},

@@ -1,6 +1,7 @@
-"""Software rendering by default: the demo page looks the same as on the GL path, a person types
-into it with a real X keyboard and the sign-in ends at the custom scheme; a rendering choice
-made by the environment or by the engine's switches on the command line is kept.
+"""Software rendering by default: the demo page looks the same as on the GL path, no GL driver
+is loaded, a person types into it with a real X keyboard and the sign-in ends at the custom
+scheme; a rendering choice made by the environment or by the engine's switches on the command
+line is kept.
 
 What ran is read from the programs themselves: Qt Quick names the scene graph backend it loads
 (QSG_INFO=1), and the engine reports its GPU feature status over DevTools."""
@@ -64,6 +65,13 @@ def engine_switches(port):
         target = json.load(f)
     with browser.Page(target) as session:
         return session.call("SystemInfo.getInfo")["commandLine"].split()
+
+
+def maps_gl_driver(pid):
+    """True when the process has a Mesa GL driver mapped (GLX's vendor library or a DRI
+    driver): the xcb platform loads one for OpenGL, with LLVM behind it."""
+    with open("/proc/%d/maps" % pid) as f:
+        return any("libGLX_mesa" in line or "_dri.so" in line for line in f)
 
 
 def capture(display_name, window_id):
@@ -204,6 +212,7 @@ class RenderingTest(unittest.TestCase):
         # The GL path, chosen the way a packager would: the helper must keep it.
         helper, port, window_id = self.start_helper({"QSG_RHI_BACKEND": "opengl"})
         gl_switches = engine_switches(port)
+        self.assertTrue(maps_gl_driver(helper.pid))
         gl_shot = self.focused_capture(port, window_id)
         self.close_window(helper, window_id)
         self.finish(helper)
@@ -213,6 +222,8 @@ class RenderingTest(unittest.TestCase):
 
         helper, port, window_id = self.start_helper()
         switches = engine_switches(port)
+        # Nothing draws with OpenGL, so the platform loads no GL driver either.
+        self.assertFalse(maps_gl_driver(helper.pid))
         shot = self.focused_capture(port, window_id)
         self.assertIn(SOFTWARE_BACKEND_LINE, helper.stderr_text())
         # "--disable-gpu" reached the engine, which then turned its GL off.
