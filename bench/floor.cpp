@@ -14,12 +14,15 @@
 // Output goes out with write(2) straight from the slot, so the time from the refused
 // navigation to the line is the least this engine allows.
 #include <QApplication>
+#include <QMainWindow>
 #include <QQuickWindow>
 #include <QSocketNotifier>
 #include <QUrl>
 #include <QWebEngineNavigationRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
@@ -48,12 +51,14 @@ void writeLine(const std::string &text)
 }
 
 // Diagnosis only: TAVISK_FLOOR_EXTRA lists steps of the helper to add to the floor ("raise",
-// "ua"), to find which of them a difference comes from, or "noscheme" to leave out the scheme
-// handler. bench/run.sh never sets it.
+// "ua", "frame": the view inside a QMainWindow, "script": a user script at document creation),
+// to find which of them a difference comes from, or "noscheme" to leave out the scheme handler.
+// bench/run.sh never sets it.
 QByteArray extras;
 
 struct SignIn {
     QWebEngineView *view = nullptr;
+    QWidget *frame = nullptr; // the view's top-level when it is not the view itself
     QString redirectPrefix;
     bool done = false;
 };
@@ -69,7 +74,8 @@ void answerRedirect(SignIn &signIn, const QString &text)
     writeLine("redirect_url " + text.toStdString());
     // Hidden once the engine has had the refusal, as the helper does.
     QMetaObject::invokeMethod(
-        signIn.view, [&signIn] { signIn.view->hide(); }, Qt::QueuedConnection);
+        signIn.view, [&signIn] { (signIn.frame != nullptr ? signIn.frame : signIn.view)->hide(); },
+        Qt::QueuedConnection);
 }
 
 // The scheme's requests all fail, as the helper's do; the first that matches is the answer.
@@ -99,6 +105,19 @@ void startSignIn(SignIn &signIn, const std::string &line)
     signIn.done = false;
     if (signIn.view == nullptr) {
         signIn.view = new QWebEngineView(static_cast<QWidget *>(nullptr));
+        if (extras.contains(QByteArrayLiteral("frame"))) {
+            auto *frame = new QMainWindow;
+            frame->setCentralWidget(signIn.view);
+            signIn.frame = frame;
+        }
+        if (extras.contains(QByteArrayLiteral("script"))) {
+            QWebEngineScript script;
+            script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+            script.setWorldId(QWebEngineScript::MainWorld);
+            script.setRunsOnSubFrames(true);
+            script.setSourceCode(QStringLiteral("window.benchScript = true;"));
+            signIn.view->page()->scripts().insert(script);
+        }
         QObject::connect(signIn.view->page(), &QWebEnginePage::navigationRequested, signIn.view,
                          [&signIn](QWebEngineNavigationRequest &request) {
                              const QString text = request.url().toString();
@@ -108,10 +127,11 @@ void startSignIn(SignIn &signIn, const std::string &line)
                              answerRedirect(signIn, text);
                          });
     }
-    signIn.view->resize(800, 600);
+    QWidget *top = signIn.frame != nullptr ? signIn.frame : signIn.view;
+    top->resize(800, 600);
     // The driver finds the window by its title to type into it.
-    signIn.view->setWindowTitle(QStringLiteral("Bench"));
-    signIn.view->show();
+    top->setWindowTitle(QStringLiteral("Bench"));
+    top->show();
     if (extras.contains(QByteArrayLiteral("raise"))) {
         signIn.view->raise();
         signIn.view->activateWindow();
@@ -164,7 +184,7 @@ int main(int argc, char **argv)
             return;
         if (n <= 0) {
             input.setEnabled(false);
-            delete signIn.view;
+            delete (signIn.frame != nullptr ? signIn.frame : static_cast<QWidget *>(signIn.view));
             signIn.view = nullptr;
             QCoreApplication::quit();
             return;
