@@ -54,6 +54,10 @@ class RealHelperTest(unittest.TestCase):
         cls.pages = helperproc.PageServer({
             "/signin": ("redirect", REDIRECT_URI + "?code=c%2F1&state=s"),
             "/refuse": ("redirect", REDIRECT_URI + "?error=access_denied&error_subcode=cancel"),
+            # A sign-in that lasts at least 400 ms whatever the helper's speed, so that a
+            # running event loop shows in the example's heartbeat.
+            "/slow": b"<!DOCTYPE html><p>Signing in...</p><script>setTimeout(function () {"
+                     b" location.href = '/signin'; }, 400);</script>",
         }).__enter__()
         cls.addClassCleanup(cls.pages.__exit__, None, None, None)
         cls.env = helperproc.base_env(display=cls.xserver.display)
@@ -61,7 +65,7 @@ class RealHelperTest(unittest.TestCase):
         cls.env["PATH"] = os.path.dirname(helperproc.binary_path()) + ":" + cls.env["PATH"]
 
     def test_qt_example_signs_in_while_its_event_loop_runs(self):
-        status, out, err = run(example("TAVISK_EXAMPLE_QT"), self.pages.url("/signin"),
+        status, out, err = run(example("TAVISK_EXAMPLE_QT"), self.pages.url("/slow"),
                                self.env)
         self.assertEqual((status, out), (0, REDIRECT_URI + "?code=c%2F1&state=s\n"), err)
         # Its 50 ms heartbeat kept beating while the helper started and the page loaded.
