@@ -11,7 +11,6 @@ EditableText (its fields expose read-only Text) and pressing a button through it
 interface (its buttons offer only a focus action); a reader's user presses Enter instead.
 """
 
-import json
 import os
 import sys
 import time
@@ -21,6 +20,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import screenreader  # noqa: E402
 import helperproc  # noqa: E402
 import provider as idp  # noqa: E402
+from signinfixture import error_raw, ok_raw  # noqa: E402
 from Xlib import X, display as xdisplay, error as xerror  # noqa: E402
 
 REPLY_TIMEOUT = 30
@@ -36,17 +36,6 @@ def navigate_line(request_id, url, title, redirect_uri, **extra):
     params = dict(url=url, title=title, redirect_uri=redirect_uri, **extra)
     return helperproc.Helper.encode({"jsonrpc": "2.0", "id": request_id, "method": "navigate",
                                      "params": params})
-
-
-def ok_raw(request_id, url):
-    return json.dumps({"id": request_id, "jsonrpc": "2.0",
-                       "result": {"redirect_url": url, "status": "ok"}},
-                      separators=(",", ":")).encode() + b"\n"
-
-
-def error_raw(request_id, message):
-    return json.dumps({"error": {"code": 1, "message": message}, "id": request_id,
-                       "jsonrpc": "2.0"}, separators=(",", ":")).encode() + b"\n"
 
 
 def subtree(nodes, top):

@@ -2,28 +2,17 @@
 user name field, navigate requests, the replies they must get, and the check every run ends
 with (the redirect URI never fetched, no code outside a reply)."""
 
-import json
 import os
 import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
 import provider as idp  # noqa: E402
+from signinfixture import error_raw, ok_raw  # noqa: E402
 
 REPLY_TIMEOUT = 40
 USER = "alice.example"
 PASSWORD = "correct horse 42"
-
-
-def ok_raw(request_id, url):
-    return json.dumps({"id": request_id, "jsonrpc": "2.0",
-                       "result": {"redirect_url": url, "status": "ok"}},
-                      separators=(",", ":")).encode() + b"\n"
-
-
-def error_raw(request_id, message):
-    return json.dumps({"error": {"code": 1, "message": message}, "id": request_id,
-                       "jsonrpc": "2.0"}, separators=(",", ":")).encode() + b"\n"
 
 
 class SignInCase(unittest.TestCase):

@@ -155,6 +155,22 @@ def peak_rss_kib(pid):
 # A loopback web server
 
 
+class ServingThread:
+    """Runs a socketserver's serve_forever in a daemon thread; stop() shuts the server down,
+    closes its socket and joins the thread."""
+
+    def __init__(self, server, name):
+        self.server = server
+        self._thread = threading.Thread(target=server.serve_forever,
+                                        kwargs={"poll_interval": 0.05}, name=name, daemon=True)
+        self._thread.start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+        self._thread.join(timeout=5)
+
+
 class PageServer:
     """A tiny HTTP server on 127.0.0.1 serving fixed pages from a thread.
 
@@ -201,15 +217,11 @@ class PageServer:
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def __enter__(self):
-        self._thread = threading.Thread(target=self._httpd.serve_forever, name="page-server",
-                                        daemon=True)
-        self._thread.start()
+        self._thread = ServingThread(self._httpd, "page-server")
         return self
 
     def __exit__(self, *exc):
-        self._httpd.shutdown()
-        self._httpd.server_close()
-        self._thread.join(timeout=5)
+        self._thread.stop()
         return False
 
 

@@ -19,6 +19,8 @@ import threading
 import time
 import urllib.parse
 
+import helperproc
+
 # The path of the redirect URI this server offers; nothing may ever fetch it.
 CALLBACK_PATH = "/cb"
 
@@ -152,16 +154,11 @@ class Provider:
         port = self._server.server_address[1]
         self.origin = "http://127.0.0.1:%d" % port
         self.callback = self.origin + CALLBACK_PATH
-        self._thread = threading.Thread(target=self._server.serve_forever,
-                                        kwargs={"poll_interval": 0.05},
-                                        name="provider", daemon=True)
-        self._thread.start()
+        self._thread = helperproc.ServingThread(self._server, "provider")
         return self
 
     def __exit__(self, *exc):
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join(timeout=5)
+        self._thread.stop()
         return False
 
     # -- what a test sets up -----------------------------------------------------------------

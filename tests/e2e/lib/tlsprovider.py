@@ -16,6 +16,8 @@ import threading
 import time
 import urllib.parse
 
+import helperproc
+
 CALLBACK_PATH = "/cb"
 
 # How long a connection may take to finish its handshake: the browser holds it open while the
@@ -79,16 +81,11 @@ class TlsProvider:
         port = self._server.server_address[1]
         self.origin = "https://127.0.0.1:%d" % port
         self.callback = self.origin + CALLBACK_PATH
-        self._thread = threading.Thread(target=self._server.serve_forever,
-                                        kwargs={"poll_interval": 0.05},
-                                        name="tls-provider", daemon=True)
-        self._thread.start()
+        self._thread = helperproc.ServingThread(self._server, "tls-provider")
         return self
 
     def __exit__(self, *exc):
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join(timeout=5)
+        self._thread.stop()
         return False
 
     def sign_in_url(self, state):

@@ -17,8 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import browser  # noqa: E402
 import helperproc  # noqa: E402
 import provider as idp  # noqa: E402
-from signinfixture import (APP_REDIRECT, SignInFixture, error_raw, loaded,  # noqa: E402
-                           ok_raw, request)
+from signinfixture import APP_REDIRECT, SignInFixture, error_raw, loaded, ok_raw  # noqa: E402
 from Xlib import X  # noqa: E402
 
 DIALOG_TITLE = "127.0.0.1 says"
