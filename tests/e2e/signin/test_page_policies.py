@@ -17,7 +17,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import browser  # noqa: E402
 import helperproc  # noqa: E402
 import provider as idp  # noqa: E402
-from signinfixture import APP_REDIRECT, SignInFixture, error_raw, loaded, ok_raw  # noqa: E402
+from signinfixture import (APP_REDIRECT, SignInFixture, error_raw, hello_raw,  # noqa: E402
+                           loaded, ok_raw, request)
 from Xlib import X  # noqa: E402
 
 DIALOG_TITLE = "127.0.0.1 says"
@@ -163,6 +164,8 @@ class PagePolicyTest(SignInFixture):
                               timeout=20)
             helperproc.figure("sign-in with no zygote to reply: %.0f ms"
                               % ((time.monotonic() - started) * 1000))
+        helper.send(request(5, "hello"))
+        self.assert_reply(helper, hello_raw(5))
         self.assert_clean(helper)
 
     def test_escaped_redirect_uri_matches_its_exact_echo(self):
