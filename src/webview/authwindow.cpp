@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QScreen>
+#include <QTimer>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <QWindow>
@@ -62,30 +63,35 @@ void fitToScreen(QWidget *window)
                      qBound(room.top(), outer.top(), room.bottom() + 1 - outer.height()));
 }
 
-// A window manager frames a window only some time after it is mapped, and no event says when.
-// Watches the window's events until the frame is known, fits the window once more then, and
-// goes; also when the window is hidden first (with no window manager nothing frames it).
-class FitOnceFramed : public QObject
+// A window manager frames a window only some time after it is mapped, and may place it after
+// that too; no event says when it is done. Looks again every 50 ms while the window is shown,
+// fits it whenever its frame is known and does not lie inside the screen, and stops once the
+// frame has been seen inside for a few looks in a row, or after two seconds (with no window
+// manager nothing ever frames it).
+void keepInsideScreenOnceFramed(QWidget *window)
 {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        auto *window = static_cast<QWidget *>(watched);
-        const bool framed = window->isVisible() && frameKnown(window);
-        // Not from inside whatever event this is (a paint, say): from the event loop.
-        if (framed)
-            QMetaObject::invokeMethod(
-                window, [window] { fitToScreen(window); }, Qt::QueuedConnection);
-        if (framed || event->type() == QEvent::Hide) {
-            window->removeEventFilter(this);
-            deleteLater();
-        }
-        return false;
-    }
-};
+    constexpr int kMostLooks = 40;
+    constexpr int kLooksInsideToStop = 4;
+    auto *timer = new QTimer(window);
+    timer->setInterval(50);
+    QObject::connect(
+        timer, &QTimer::timeout, window, [window, timer, looks = 0, inside = 0]() mutable {
+            if (!window->isVisible() || ++looks > kMostLooks) {
+                timer->deleteLater();
+                return;
+            }
+            if (!frameKnown(window))
+                return;
+            if (window->screen()->availableGeometry().contains(window->frameGeometry())) {
+                if (++inside >= kLooksInsideToStop)
+                    timer->deleteLater();
+                return;
+            }
+            inside = 0;
+            fitToScreen(window);
+        });
+    timer->start();
+}
 
 } // namespace
 
@@ -118,10 +124,9 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     const std::string activationToken = signInActivationToken(signIn.activationToken);
     setWindowTitle(literalWindowTitle(signIn.title));
     fitToScreen(this);
-    if (!frameKnown(this))
-        installEventFilter(new FitOnceFramed(this));
     connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
     show();
+    keepInsideScreenOnceFramed(this);
     raise();
     activateShownWindow(this, activationToken);
     view->setFocus();

@@ -227,7 +227,9 @@ class AccessibilityTest(unittest.TestCase):
             # As large as fits: only the frame's width and title bar are given up.
             self.assertGreater(client[2], SCREEN[0] - 40, client)
             self.assertGreater(client[3], SCREEN[1] - 80, client)
-            # The person closes it with the frame's close button (Alt+F4 is the same request).
+            # The person closes it with the frame's close button (Alt+F4 is the same request),
+            # once they see it focused.
+            desk.wait_for_keyboard(title)
             desk.xdotool("key", "alt+F4")
             self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(request_id,
                                                                         "user_cancelled"))
