@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -24,9 +25,7 @@ void exposePageContentByDefault()
 {
     // Qt WebEngine ships in step with Qt; up to 6.4 it only asks whether the variable is set.
     const bool anyValueEnables = QT_VERSION < QT_VERSION_CHECK(6, 5, 0);
-    const QByteArray value = qgetenv(kVariable);
-    const bool isSet = qEnvironmentVariableIsSet(kVariable);
-    switch (pageAccessibilityStep(isSet ? value.constData() : nullptr, anyValueEnables)) {
+    switch (pageAccessibilityStep(std::getenv(kVariable), anyValueEnables)) {
     case PageAccessibilityStep::Set:
         qputenv(kVariable, QByteArray("1"));
         break;

@@ -3,7 +3,6 @@
 #include "channel/guicalls.h"
 #include "signin/helperstate.h"
 #include "webview/authpage.h"
-#include "webview/certificatechooser.h"
 #include "webview/windowactivation.h"
 
 #include <QCloseEvent>
@@ -107,8 +106,9 @@ AuthWindow::AuthWindow(HelperState *state)
 
 AuthWindow::~AuthWindow()
 {
-    // Answered while the page still exists, not after it as the children are deleted.
-    closeCertificateChoosers(this);
+    // The sign-in's dialogs and choosers answer the page that asked, so they go while it still
+    // exists, before the children are deleted.
+    dropSignInWidgets();
 }
 
 AuthPage *AuthWindow::newPage(QObject *parent)
@@ -151,11 +151,7 @@ void AuthWindow::endSignIn()
 {
     signInOpen = false;
     hide();
-    for (const QPointer<QWidget> &widget : std::as_const(signInWidgets)) {
-        if (!widget.isNull())
-            delete widget.data();
-    }
-    signInWidgets.clear();
+    dropSignInWidgets();
     // The next page replaces this one before it goes, so the view never shows the old content
     // again and nothing of it (history, scripts, timers) survives into the next sign-in.
     AuthPage *ended = page;
@@ -169,6 +165,15 @@ void AuthWindow::endSignIn()
     // on no window, so that every key is lost; a new window is mapped and focused as such.
     if (QWindow *native = windowHandle())
         native->destroy();
+}
+
+void AuthWindow::dropSignInWidgets()
+{
+    for (const QPointer<QWidget> &widget : std::as_const(signInWidgets)) {
+        if (!widget.isNull())
+            delete widget.data();
+    }
+    signInWidgets.clear();
 }
 
 void AuthWindow::adoptSignInWidget(QWidget *widget)

@@ -43,6 +43,9 @@ private Q_SLOTS:
 
 private:
     AuthPage *newPage(QObject *parent);
+    // Deletes the popups, dialogs and choosers of the sign-in; each unanswered one answers as
+    // dismissed.
+    void dropSignInWidgets();
 
     HelperState *const state;
     QWebEngineView *const view;

@@ -182,11 +182,3 @@ CertificateChooser *showCertificateChooser(QWidget *parent,
     chooser->activateWindow();
     return chooser;
 }
-
-void closeCertificateChoosers(QWidget *parent)
-{
-    const auto choosers
-        = parent->findChildren<CertificateChooser *>(QString(), Qt::FindDirectChildrenOnly);
-    for (CertificateChooser *chooser : choosers)
-        chooser->reject();
-}

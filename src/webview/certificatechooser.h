@@ -53,7 +53,3 @@ private:
 // certificate to offer is answered with none at once, and nullptr returned.
 CertificateChooser *showCertificateChooser(QWidget *parent,
                                            const QWebEngineClientCertificateSelection &selection);
-
-// Runs on the GUI thread: rejects every chooser open on top of parent, so that each answers the
-// engine while its page still exists.
-void closeCertificateChoosers(QWidget *parent);
