@@ -126,19 +126,39 @@ private:
         }
     }
 
+    // The members of an object or the items of an array, from just after the opening bracket
+    // to just past `close`; `parseItem` reads one, with the white space before it skipped.
+    template<typename ParseItem> bool parseItems(char close, ParseItem parseItem)
+    {
+        skipSpace();
+        if (!atEnd() && peek() == close) {
+            ++m_at;
+            return true;
+        }
+        while (true) {
+            skipSpace();
+            if (!parseItem())
+                return false;
+            skipSpace();
+            if (atEnd())
+                return false;
+            if (peek() == close) {
+                ++m_at;
+                return true;
+            }
+            if (peek() != ',')
+                return false;
+            ++m_at;
+        }
+    }
+
     bool parseObject(JsonValue &value, std::size_t depth)
     {
         if (depth > kMaxJsonDepth)
             return false;
         value.type = JsonValue::Type::Object;
         ++m_at; // '{'
-        skipSpace();
-        if (!atEnd() && peek() == '}') {
-            ++m_at;
-            return true;
-        }
-        while (true) {
-            skipSpace();
+        return parseItems('}', [&] {
             if (atEnd() || peek() != '"')
                 return false;
             JsonMember member;
@@ -152,17 +172,8 @@ private:
             if (!parseValue(member.value, depth))
                 return false;
             value.members.push_back(std::move(member));
-            skipSpace();
-            if (atEnd())
-                return false;
-            if (peek() == '}') {
-                ++m_at;
-                return true;
-            }
-            if (peek() != ',')
-                return false;
-            ++m_at;
-        }
+            return true;
+        });
     }
 
     bool parseArray(JsonValue &value, std::size_t depth)
@@ -171,28 +182,13 @@ private:
             return false;
         value.type = JsonValue::Type::Array;
         ++m_at; // '['
-        skipSpace();
-        if (!atEnd() && peek() == ']') {
-            ++m_at;
-            return true;
-        }
-        while (true) {
-            skipSpace();
+        return parseItems(']', [&] {
             JsonValue item;
             if (!parseValue(item, depth))
                 return false;
             value.items.push_back(std::move(item));
-            skipSpace();
-            if (atEnd())
-                return false;
-            if (peek() == ']') {
-                ++m_at;
-                return true;
-            }
-            if (peek() != ',')
-                return false;
-            ++m_at;
-        }
+            return true;
+        });
     }
 
     bool hexQuad(std::uint32_t &unit)
