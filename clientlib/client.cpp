@@ -10,11 +10,8 @@
 #include "replyreader.h"
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <poll.h>
 #include <string>
@@ -355,15 +352,8 @@ tavisk_status start(tavisk_client *client, const char *helper)
             return TAVISK_HELPER_NOT_FOUND;
         }
     } else {
-        std::string program = client->program;
-        if (program.empty()) {
-            struct FreeDeleter {
-                void operator()(char *p) const { std::free(p); }
-            };
-            const std::unique_ptr<char, FreeDeleter> self(realpath("/proc/self/exe", nullptr));
-            if (self)
-                program = self.get();
-        }
+        const std::string program
+            = client->program.empty() ? resolvedPath("/proc/self/exe") : client->program;
         std::string searched;
         path = defaultHelperPath(program.c_str(), searched);
         if (path.empty()) {
@@ -541,10 +531,7 @@ int tavisk_client_timeout_ms(const tavisk_client *client)
     if (client == nullptr || !client->running || client->failure != TAVISK_OK
         || client->awaiting == Awaiting::Nothing)
         return -1;
-    const auto left
-        = std::chrono::duration_cast<std::chrono::milliseconds>(client->deadline - Clock::now());
-    // Rounded up, so that a timer never fires just before the deadline.
-    return static_cast<int>(std::min<long long>(std::max<long long>(0, left.count() + 1), INT_MAX));
+    return millisecondsUntil(client->deadline);
 }
 
 tavisk_status tavisk_client_process(tavisk_client *client)

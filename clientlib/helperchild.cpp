@@ -24,15 +24,6 @@ namespace {
 constexpr int kChildIn = 3;
 constexpr int kChildOut = 4;
 
-int millisecondsUntil(Clock::time_point deadline)
-{
-    const auto left
-        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    // Rounded up, so that poll never wakes just before the deadline and spins.
-    const long long ms = std::max<long long>(0, left.count() + 1);
-    return static_cast<int>(std::min<long long>(ms, INT_MAX));
-}
-
 std::string systemError(const char *what, int error)
 {
     return std::string(what) + ": " + errorText(error);
@@ -99,6 +90,14 @@ bool makeChannel(int ends[2], std::string &error)
 }
 
 } // namespace
+
+int millisecondsUntil(Clock::time_point deadline)
+{
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const long long ms = std::max<long long>(0, left.count() + 1);
+    return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
 
 std::string errorText(int error)
 {

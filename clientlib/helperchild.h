@@ -59,6 +59,10 @@ WaitOutcome waitForExit(pid_t pid, Clock::time_point deadline, int &status);
 // "exit status N" or "signal N (name)" for a wait status.
 std::string describeWaitStatus(int status);
 
+// The time left until `deadline` in whole milliseconds for poll(), rounded up and never below
+// 0: a wait that ends on it never wakes just before the deadline and spins.
+int millisecondsUntil(Clock::time_point deadline);
+
 // strerror's text for `error`, safe on any thread (handles may live on several).
 std::string errorText(int error);
 

@@ -48,6 +48,8 @@ std::string findOnPath(const std::string &name)
     }
 }
 
+} // namespace
+
 std::string resolvedPath(const std::string &path)
 {
     struct FreeDeleter {
@@ -56,8 +58,6 @@ std::string resolvedPath(const std::string &path)
     const std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
     return resolved ? std::string(resolved.get()) : std::string();
 }
-
-} // namespace
 
 std::string resolveGivenHelper(const std::string &given)
 {

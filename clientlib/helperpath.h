@@ -8,6 +8,9 @@ namespace taviskclient {
 // The helper's program name, as installed.
 inline constexpr const char *kHelperName = "corvane-tavisk";
 
+// `path` with symbolic links and "." and ".." resolved, or empty when it names nothing.
+std::string resolvedPath(const std::string &path);
+
 // The path to start for --helper=`given`: a name with a slash is used as it is, a bare name is
 // looked up on PATH. Empty when a bare name is on no PATH entry.
 std::string resolveGivenHelper(const std::string &given);
