@@ -118,19 +118,16 @@ bool spawnHelper(const std::string &path, const std::vector<std::string> &argume
 {
     int request[2] = {-1, -1}; // [0] ours, [1] the helper's
     int reply[2] = {-1, -1};   // [0] ours, [1] the helper's
-    if (!makeChannel(request, error))
-        return false;
-    if (!makeChannel(reply, error)) {
-        closeDescriptor(request[0]);
-        closeDescriptor(request[1]);
-        return false;
-    }
     const auto closeAll = [&] {
         closeDescriptor(request[0]);
         closeDescriptor(request[1]);
         closeDescriptor(reply[0]);
         closeDescriptor(reply[1]);
     };
+    if (!makeChannel(request, error) || !makeChannel(reply, error)) {
+        closeAll();
+        return false;
+    }
     const int flags = fcntl(reply[0], F_GETFL);
     if (flags == -1 || fcntl(reply[0], F_SETFL, flags | O_NONBLOCK) == -1) {
         error = systemError("cannot set up the reply channel", errno);
