@@ -125,15 +125,14 @@ void expect(tavisk_client *client, Awaiting what, std::int64_t id, Clock::time_p
 }
 
 // Sends one request line. A helper that has gone is noticed by the end of its reply channel,
-// with its exit status; only one that reads nothing fails here.
-tavisk_status sendLine(tavisk_client *client, const std::string &line)
+// with its exit status; only one that reads nothing for `waitMs` fails here.
+tavisk_status sendLine(tavisk_client *client, const std::string &line, std::uint32_t waitMs)
 {
     if (client->transcript != nullptr)
         client->transcript(client->transcriptContext, '>', line.c_str());
     if (client->child.requestFd < 0)
         return TAVISK_OK;
-    const SendOutcome outcome
-        = sendAll(client->child.requestFd, line + "\n", after(client->replyWaitMs));
+    const SendOutcome outcome = sendAll(client->child.requestFd, line + "\n", after(waitMs));
     if (outcome == SendOutcome::Stuck)
         return fail(client, TAVISK_HELPER_UNRESPONSIVE, "the helper does not read its requests");
     if (outcome == SendOutcome::Gone)
@@ -158,7 +157,7 @@ tavisk_status sendNavigate(tavisk_client *client)
     client->queuedNavigate.clear();
     expect(client, Awaiting::Navigate, client->nextId - 1,
            after(std::uint64_t{client->queuedLimitMs} + client->replyWaitMs));
-    return sendLine(client, line);
+    return sendLine(client, line, client->replyWaitMs);
 }
 
 tavisk_status handleLine(tavisk_client *client, const std::string &line)
@@ -385,7 +384,7 @@ tavisk_status start(tavisk_client *client, const char *helper)
 
     const std::int64_t id = client->nextId++;
     expect(client, Awaiting::Hello, id, after(client->replyWaitMs));
-    return sendLine(client, requestLine(id, "hello"));
+    return sendLine(client, requestLine(id, "hello"), client->replyWaitMs);
 }
 
 tavisk_status close(tavisk_client *client, std::uint32_t exitWaitMs)
@@ -394,10 +393,7 @@ tavisk_status close(tavisk_client *client, std::uint32_t exitWaitMs)
         return TAVISK_OK;
     if (client->child.requestFd >= 0) {
         // A helper that reads nothing gets no more than a moment for its exit request.
-        const std::uint32_t savedWait = client->replyWaitMs;
-        client->replyWaitMs = 100;
-        sendLine(client, requestLine(0, "exit"));
-        client->replyWaitMs = savedWait;
+        sendLine(client, requestLine(0, "exit"), 100);
         closeDescriptor(client->child.requestFd);
     }
 
@@ -569,7 +565,7 @@ tavisk_status tavisk_client_cancel(tavisk_client *client)
         if (client->failure != TAVISK_OK)
             return client->failure;
         // No reply ever comes: the id only keeps ids unique in logs.
-        return sendLine(client, requestLine(client->nextId++, "cancel"));
+        return sendLine(client, requestLine(client->nextId++, "cancel"), client->replyWaitMs);
     });
 }
 
