@@ -64,37 +64,38 @@ RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
     if (!softwareChosen && (quickBackendChosen || isNonEmpty(environment("QSG_RHI_BACKEND"))))
         return choice;
 
-    // Qt hands the engine either QTWEBENGINE_CHROMIUM_FLAGS (when it is set at all) or the
-    // arguments after the first --webEngineArgs, never both.
-    const char *flagsVariable = environment("QTWEBENGINE_CHROMIUM_FLAGS");
-    const bool engineReadsVariable = flagsVariable != nullptr;
-    std::vector<std::string> engineArguments;
-    bool markerGiven = false;
-    if (engineReadsVariable) {
-        engineArguments = splitOnSpace(flagsVariable);
-    } else {
-        for (int i = 1; i < argc; ++i) {
-            if (argv[i] == nullptr)
-                break;
-            if (markerGiven)
-                engineArguments.emplace_back(argv[i]);
-            else if (std::strcmp(argv[i], kEngineArgumentsMarker) == 0)
-                markerGiven = true;
-        }
-    }
-    for (const std::string &argument : engineArguments) {
+    const EngineArguments engine = engineArgumentsRead(environment, argc, argv);
+    for (const std::string &argument : engine.switches) {
         if (isRenderingSwitch(argument))
             return choice;
     }
 
     choice.softwareSceneGraph = !softwareChosen;
-    if (!engineReadsVariable) {
-        if (!markerGiven)
-            choice.appendArguments.emplace_back(kEngineArgumentsMarker);
-        choice.appendArguments.emplace_back("--disable-gpu");
-        choice.noXcbGlIntegration = !isNonEmpty(environment("QT_XCB_GL_INTEGRATION"));
-    }
+    choice.appendToFlagsVariable = engine.fromFlagsVariable;
+    if (!engine.fromFlagsVariable && !engine.markerGiven)
+        choice.appendArguments.emplace_back(kEngineArgumentsMarker);
+    choice.appendArguments.emplace_back("--disable-gpu");
+    choice.noXcbGlIntegration = !isNonEmpty(environment("QT_XCB_GL_INTEGRATION"));
     return choice;
+}
+
+EngineArguments engineArgumentsRead(const EnvironmentLookup &environment, int argc,
+                                    const char *const *argv)
+{
+    EngineArguments engine;
+    const char *flagsVariable = environment("QTWEBENGINE_CHROMIUM_FLAGS");
+    engine.fromFlagsVariable = flagsVariable != nullptr;
+    if (engine.fromFlagsVariable)
+        engine.switches = splitOnSpace(flagsVariable);
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] == nullptr)
+            break;
+        if (engine.markerGiven && !engine.fromFlagsVariable)
+            engine.switches.emplace_back(argv[i]);
+        else if (std::strcmp(argv[i], kEngineArgumentsMarker) == 0)
+            engine.markerGiven = true;
+    }
+    return engine;
 }
 
 std::vector<char *> argumentsWith(int argc, char **argv, std::vector<std::string> &appended)

@@ -11,8 +11,12 @@ struct RenderingChoice {
     // application object exists.
     bool softwareSceneGraph = false;
     // Arguments to append to the command line the application object gets ("--webEngineArgs"
-    // first when the command line holds none yet; the engine reads only what follows it).
+    // first when the command line holds none yet; the engine reads only what follows it), or,
+    // with appendToFlagsVariable, to QTWEBENGINE_CHROMIUM_FLAGS.
     std::vector<std::string> appendArguments;
+    // QTWEBENGINE_CHROMIUM_FLAGS is set, and the engine then reads it alone: appendArguments
+    // belong at its end.
+    bool appendToFlagsVariable = false;
     // QT_XCB_GL_INTEGRATION=none is to be set before the application object exists: with both
     // the scene graph and the engine in software nothing draws with OpenGL, and the xcb platform
     // would still load Mesa's GL driver (and LLVM with it) into the browser process.
@@ -29,14 +33,25 @@ using EnvironmentLookup = std::function<const char *(const char *name)>;
 //  - a GPU or GL switch among the engine's own arguments (those after "--webEngineArgs", or
 //    QTWEBENGINE_CHROMIUM_FLAGS when that is set, since the engine then reads only it):
 //    nothing is changed;
-//  - QTWEBENGINE_CHROMIUM_FLAGS set without such a switch: the software scene graph only, as
-//    the engine would drop any argument added to the command line;
+//  - QTWEBENGINE_CHROMIUM_FLAGS set without such a switch: as when nothing chose, with
+//    "--disable-gpu" to go into the variable, since the engine drops the command line's;
 //  - the software backend already named in the environment: only "--disable-gpu" is added.
 // Whenever "--disable-gpu" is added, the xcb platform's OpenGL is turned off too, unless
 // QT_XCB_GL_INTEGRATION already names one.
 // Pure: it reads only `environment` and argv[1..argc-1].
 RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
                                 const char *const *argv);
+
+// The switches the engine reads: QTWEBENGINE_CHROMIUM_FLAGS split at spaces when it is set at
+// all, otherwise the arguments after the first "--webEngineArgs" (Qt hands the engine one or
+// the other, never both). Pure, as chooseRendering.
+struct EngineArguments {
+    std::vector<std::string> switches;
+    bool fromFlagsVariable = false;
+    bool markerGiven = false; // the command line holds "--webEngineArgs"
+};
+EngineArguments engineArgumentsRead(const EnvironmentLookup &environment, int argc,
+                                    const char *const *argv);
 
 // argv[0..argc-1] followed by `appended`, then a null pointer, as QApplication takes it (argc is
 // the size less one). Points into argv and `appended`, which must outlive its use.

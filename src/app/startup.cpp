@@ -2,6 +2,7 @@
 
 #include "app/accessibility.h"
 #include "app/arguments.h"
+#include "app/engineswitches.h"
 #include "app/quitapplication.h"
 #include "app/renderingchoice.h"
 #include "channel/commandloop.h"
@@ -103,7 +104,10 @@ int runHelper(int argc, char **argv)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     if (rendering.noXcbGlIntegration)
         qputenv("QT_XCB_GL_INTEGRATION", QByteArrayLiteral("none"));
-    std::vector<char *> applicationArgv = argumentsWith(argc, argv, rendering.appendArguments);
+    EngineSwitches engine = engineSwitches(std::getenv, argc, argv, rendering, QT_VERSION);
+    if (engine.setFlagsVariable)
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray::fromStdString(engine.flagsVariable));
+    std::vector<char *> applicationArgv = argumentsWith(0, argv, engine.arguments);
     int applicationArgc = static_cast<int>(applicationArgv.size()) - 1;
     QApplication application(applicationArgc, applicationArgv.data());
     // Closing the sign-in window ends a sign-in, never the helper.

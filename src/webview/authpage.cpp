@@ -1,11 +1,16 @@
 #include "webview/authpage.h"
 
+#include "app/engineswitches.h"
 #include "signin/helperstate.h"
 #include "signin/redirect.h"
 #include "webview/authwindow.h"
 #include "webview/certificatechooser.h"
+#include "webview/credentialsprompt.h"
 #include "webview/pagedialogs.h"
 
+#include <QAuthenticator>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineNavigationRequest>
@@ -14,6 +19,7 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -25,6 +31,21 @@ const char kBeforeUnloadQuestion[]
 
 // The message of the error reply that ends a sign-in whose page can no longer be shown.
 const char kRenderProcessTerminated[] = "render_process_terminated";
+
+// The proxy's host with the port the helper's proxy settings give it: the engine names only
+// the host.
+QString proxyHostAndPort(const QString &host)
+{
+    std::vector<std::string> arguments;
+    for (const QString &argument : QCoreApplication::arguments())
+        arguments.push_back(argument.toStdString());
+    std::vector<const char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    return QString::fromStdString(proxyAuthority(host.toStdString(), std::getenv,
+                                                 static_cast<int>(arguments.size()), argv.data()));
+}
 
 } // namespace
 
@@ -49,6 +70,12 @@ AuthPage::AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *pare
             [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::selectClientCertificate, this,
             &AuthPage::onSelectClientCertificate);
+    // The engine reads the answer when the signal returns, so the connections are direct.
+    connect(this, &QWebEnginePage::authenticationRequired, this,
+            &AuthPage::onAuthenticationRequired);
+    connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
+            &AuthPage::onProxyAuthenticationRequired);
+    connect(this, &QWebEnginePage::loadFinished, this, [this] { answeredChallenge.clear(); });
 }
 
 AuthPage::~AuthPage() = default;
@@ -90,6 +117,43 @@ void AuthPage::onSelectClientCertificate(QWebEngineClientCertificateSelection se
     }
     if (QWidget *chooser = showCertificateChooser(view->window(), selection))
         window->adoptSignInWidget(chooser);
+}
+
+void AuthPage::onAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator)
+{
+    askForCredentials({false, requestUrl.host(), authenticator->realm()}, authenticator);
+}
+
+void AuthPage::onProxyAuthenticationRequired(const QUrl &requestUrl,
+                                             QAuthenticator *authenticator,
+                                             const QString &proxyHost)
+{
+    Q_UNUSED(requestUrl);
+    askForCredentials({true, proxyHostAndPort(proxyHost), authenticator->realm()}, authenticator);
+}
+
+void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator *authenticator)
+{
+    // Left as it comes, the authenticator holds the realm and reads as an answer with an empty
+    // user name and password, which the engine sends, and sends again each time it is refused.
+    // Only the person's answer is sent; with nobody to ask, the challenge is cancelled.
+    AuthWindow *window = state->window;
+    QWebEngineView *view = QWebEngineView::forPage(this);
+    if (window == nullptr || !window->isSignInOpen() || view == nullptr) {
+        *authenticator = QAuthenticator();
+        return;
+    }
+    const QString key = QStringList{challenge.proxy ? QStringLiteral("proxy") : QString(),
+                                    challenge.host, challenge.realm}
+                            .join(QLatin1Char('\n'));
+    challenge.lastRefused = key == answeredChallenge;
+    auto *prompt = new CredentialsPrompt(challenge, view->window());
+    window->adoptSignInWidget(prompt);
+    // The wait runs events: the helper may quit, and take this page with it, meanwhile.
+    const QPointer<AuthPage> alive(this);
+    answerChallenge(prompt, authenticator);
+    if (!alive.isNull())
+        answeredChallenge = authenticator->isNull() ? QString() : key;
 }
 
 void AuthPage::onFeaturePermissionRequested(const QUrl &securityOrigin,

@@ -4,7 +4,9 @@
 #include <QWebEngineClientCertificateSelection>
 #include <QWebEnginePage>
 
+struct CredentialsChallenge;
 struct HelperState;
+class QAuthenticator;
 class QWebEngineNavigationRequest;
 
 // One page of one sign-in: the sign-in's main page or a popup it opened. A page lives no longer
@@ -45,10 +47,18 @@ protected:
 private Q_SLOTS:
     void onNavigationRequested(QWebEngineNavigationRequest &request);
     void onSelectClientCertificate(QWebEngineClientCertificateSelection selection);
+    void onAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator);
+    void onProxyAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator,
+                                       const QString &proxyHost);
     void onFeaturePermissionRequested(const QUrl &securityOrigin, QWebEnginePage::Feature feature);
     void onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
                                    int exitCode);
 
 private:
+    void askForCredentials(CredentialsChallenge challenge, QAuthenticator *authenticator);
+
     HelperState *const state;
+    // The challenge last answered in the load in flight; the same one again means the answer
+    // was refused.
+    QString answeredChallenge;
 };

@@ -17,6 +17,7 @@ struct RenderingCase {
     bool softwareSceneGraph;
     std::vector<std::string> appended;
     bool noXcbGlIntegration = false; // follows "--disable-gpu" unless said otherwise
+    bool toFlagsVariable = false;
 };
 
 class ChooseRendering : public testing::TestWithParam<RenderingCase>
@@ -37,6 +38,7 @@ TEST_P(ChooseRendering, SoftwareUnlessAlreadyChosen)
     EXPECT_EQ(choice.softwareSceneGraph, c.softwareSceneGraph);
     EXPECT_EQ(choice.appendArguments, c.appended);
     EXPECT_EQ(choice.noXcbGlIntegration, c.noXcbGlIntegration);
+    EXPECT_EQ(choice.appendToFlagsVariable, c.toFlagsVariable);
 }
 
 const std::vector<std::string> kMarkerAndDisableGpu{"--webEngineArgs", "--disable-gpu"};
@@ -114,13 +116,22 @@ const RenderingCase kRenderingCases[] = {
      {"p", "--webEngineArgs", "--enable-gpu-rasterization"},
      false,
      kNothing},
-    // QTWEBENGINE_CHROMIUM_FLAGS: the engine reads it alone once it is set.
+    // QTWEBENGINE_CHROMIUM_FLAGS: the engine reads it alone once it is set, so the helper's
+    // switch goes there.
     {"FlagsVariableWithoutRenderingSwitch",
      {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de  --single-process"}},
      {"p"},
      true,
-     kNothing},
-    {"FlagsVariableSetButEmpty", {{"QTWEBENGINE_CHROMIUM_FLAGS", ""}}, {"p"}, true, kNothing},
+     kDisableGpu,
+     true,
+     true},
+    {"FlagsVariableSetButEmpty",
+     {{"QTWEBENGINE_CHROMIUM_FLAGS", ""}},
+     {"p"},
+     true,
+     kDisableGpu,
+     true,
+     true},
     {"FlagsVariableWithGpuSwitch",
      {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de --ignore-gpu-blocklist"}},
      {"p"},
@@ -130,7 +141,9 @@ const RenderingCase kRenderingCases[] = {
      {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de"}},
      {"p", "--webEngineArgs", "--use-gl=egl"},
      true,
-     kNothing},
+     kDisableGpu,
+     true,
+     true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, ChooseRendering, testing::ValuesIn(kRenderingCases),

@@ -1,0 +1,109 @@
+#include "webview/credentialsprompt.h"
+
+#include <QAuthenticator>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QString promptText(const CredentialsChallenge &challenge)
+{
+    QString text = challenge.proxy
+        ? CredentialsPrompt::tr("The proxy %1 asks for your user name and password.")
+              .arg(challenge.host)
+        : CredentialsPrompt::tr("%1 asks for your user name and password.").arg(challenge.host);
+    if (!challenge.realm.isEmpty())
+        text += QLatin1Char('\n')
+            + CredentialsPrompt::tr("It names itself \"%1\".").arg(challenge.realm);
+    return text;
+}
+
+} // namespace
+
+CredentialsPrompt::CredentialsPrompt(const CredentialsChallenge &challenge, QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(challenge.proxy ? tr("Proxy authentication required")
+                                   : tr("Authentication required"));
+
+    // Plain text: host and realm come from the network and must not be read as markup.
+    auto *prompt = new QLabel;
+    prompt->setTextFormat(Qt::PlainText);
+    prompt->setWordWrap(true);
+    prompt->setText(promptText(challenge));
+
+    auto *refused = new QLabel;
+    refused->setTextFormat(Qt::PlainText);
+    refused->setWordWrap(true);
+    refused->setText(tr("The last user name and password were refused. Try again."));
+    refused->setVisible(challenge.lastRefused);
+
+    // Each field is named by its label (the buddy), which is what a screen reader reads.
+    userEdit = new QLineEdit;
+    passwordEdit = new QLineEdit;
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    userEdit->setAccessibleName(tr("User name"));
+    passwordEdit->setAccessibleName(tr("Password"));
+    auto *fields = new QFormLayout;
+    fields->addRow(tr("&User name:"), userEdit);
+    fields->addRow(tr("&Password:"), passwordEdit);
+
+    // Made inside the dialog, so that "Sign in" is the dialog's default button: Enter in either
+    // field presses it.
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *signIn = buttons->addButton(tr("Sign in"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QDialogButtonBox::Cancel);
+    signIn->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(prompt);
+    layout->addWidget(refused);
+    layout->addLayout(fields);
+    layout->addWidget(buttons);
+    resize(420, sizeHint().height());
+    userEdit->setFocus();
+}
+
+CredentialsPrompt::~CredentialsPrompt()
+{
+    // The password stays in no widget longer than the prompt is up.
+    passwordEdit->clear();
+}
+
+QString CredentialsPrompt::userName() const
+{
+    return userEdit->text();
+}
+
+QString CredentialsPrompt::password() const
+{
+    return passwordEdit->text();
+}
+
+void answerChallenge(CredentialsPrompt *prompt, QAuthenticator *authenticator)
+{
+    QPointer<CredentialsPrompt> alive(prompt);
+    QEventLoop loop;
+    QObject::connect(prompt, &QDialog::finished, &loop, &QEventLoop::quit);
+    QObject::connect(prompt, &QObject::destroyed, &loop, &QEventLoop::quit);
+    prompt->show();
+    prompt->raise();
+    prompt->activateWindow();
+    loop.exec();
+    if (!alive.isNull() && alive->result() == QDialog::Accepted) {
+        authenticator->setUser(alive->userName());
+        authenticator->setPassword(alive->password());
+    } else {
+        // A null authenticator is the engine's "cancelled": it shows the server's own page.
+        *authenticator = QAuthenticator();
+    }
+    delete alive.data();
+}

@@ -1,0 +1,107 @@
+"""Servers and proxies that ask for a user name and password: the credentials prompt.
+
+Loopback servers (authservers) with Basic and Digest, and an authenticating proxy that the
+engine reaches for a page on a `.test` host, each counting the requests it saw. The helper runs
+on openbox on Xvfb; the person answers the prompt with xdotool's keys, which go where openbox
+put the focus. Before the person answers, a server sees only the first, unauthenticated
+request; after that, one request per answer."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+import authservers  # noqa: E402
+import desktop  # noqa: E402
+import helperproc  # noqa: E402
+from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw  # noqa: E402
+
+TITLE = "Company sign-in"
+SERVER_PROMPT = "Authentication required"
+PROXY_PROMPT = "Proxy authentication required"
+USER, PASSWORD, WRONG = "alice", "s3cret Pw", "guess"
+REDIRECT = "ms-appx-web://tavisk.example/cb"
+
+
+class HttpAuthentication(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = cls.enterClassContext(desktop.Openbox())
+
+    def start_helper(self, **env):
+        helper_env = self.desk.helper_env()
+        for name in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
+            helper_env.pop(name, None)
+            helper_env.pop(name.upper(), None)
+        helper_env.update(env)
+        return self.enterContext(helperproc.Helper(env=helper_env))
+
+    def server(self, scheme, proxy=False):
+        return self.enterContext(authservers.AuthServer(scheme, "corp", USER, PASSWORD,
+                                                        REDIRECT, proxy=proxy))
+
+    def navigate(self, helper, request_id, url, **extra):
+        helper.send({"jsonrpc": "2.0", "id": request_id, "method": "navigate",
+                     "params": dict(url=url, title=TITLE, redirect_uri=REDIRECT, **extra)})
+
+    def wait_prompt(self, title):
+        """The prompt's window once openbox made it active with the input focus."""
+        def look():
+            found = self.desk.find(title)
+            if len(found) != 1:
+                return None
+            return found[0] if self.desk.focused_window() == found[0] else None
+
+        window = helperproc.wait_until(look, REPLY_TIMEOUT, 0.1)
+        if window is None:
+            raise AssertionError("no %r prompt with the focus" % title)
+        return window
+
+    def wait_no_prompt(self, title):
+        self.assertTrue(helperproc.wait_until(lambda: not self.desk.find(title), 10),
+                        "the %r prompt stayed" % title)
+
+    def answer(self, user, password):
+        self.desk.xdotool("type", "--delay", "20", user)
+        self.desk.xdotool("key", "Tab")
+        self.desk.xdotool("type", "--delay", "20", password)
+        self.desk.xdotool("key", "Return")
+
+    def assert_secrets_kept(self, helper):
+        helper.send({"jsonrpc": "2.0", "id": 99, "method": "exit"})
+        self.assertEqual(helper.wait(), 0)
+        output = "\n".join(helper.stdout_lines) + helper.stderr_text()
+        for secret in (PASSWORD, WRONG):
+            self.assertNotIn(secret, output)
+
+    def test_wrong_then_right_password(self):
+        cases = [
+            # name, scheme, proxy, prompt's title
+            ("Basic at the server", "Basic", False, SERVER_PROMPT),
+            ("Digest at the server", "Digest", False, SERVER_PROMPT),
+            ("Basic at a proxy", "Basic", True, PROXY_PROMPT),
+        ]
+        for request_id, (name, scheme, proxy, prompt) in enumerate(cases, 1):
+            with self.subTest(name):
+                server = self.server(scheme, proxy)
+                if proxy:
+                    # The engine bypasses a proxy for loopback names; a .test one goes through.
+                    helper = self.start_helper(http_proxy="http://127.0.0.1:%d" % server.port)
+                    url = "http://portal.test/start"
+                else:
+                    helper = self.start_helper()
+                    url = server.url()
+                self.navigate(helper, request_id, url)
+                self.wait_prompt(prompt)
+                # Asked once, and nothing sent with credentials nobody typed.
+                self.assertEqual([s.user for s in server.seen()], [None])
+                self.answer(USER, WRONG)
+                server.wait_seen(2)
+                self.wait_prompt(prompt)
+                self.answer(USER, PASSWORD)
+                self.assertEqual(helper.reply_raw(REPLY_TIMEOUT),
+                                 ok_raw(request_id, server.redirect_for(USER)))
+                self.assertEqual([(s.user, s.passed) for s in server.seen()],
+                                 [(None, False), (USER, False), (USER, True)])
+                self.wait_no_prompt(prompt)
+                self.assert_secrets_kept(helper)
