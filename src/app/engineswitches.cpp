@@ -135,8 +135,8 @@ EngineSwitches engineSwitches(const EnvironmentLookup &environment, int argc,
     return result;
 }
 
-std::string proxyAuthority(const std::string &host, const EnvironmentLookup &environment,
-                           int argc, const char *const *argv)
+std::string proxyAuthority(const std::string &host, const EnvironmentLookup &environment, int argc,
+                           const char *const *argv)
 {
     const std::string proxyServer = "--proxy-server=";
     for (const std::string &argument : engineArgumentsRead(environment, argc, argv).switches) {

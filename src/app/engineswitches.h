@@ -34,5 +34,5 @@ EngineSwitches engineSwitches(const EnvironmentLookup &environment, int argc,
 // "host:port" for the proxy named `host` by the engine's --proxy-server switch or by the
 // environment's proxy variables (http_proxy, https_proxy, all_proxy, in either case), the
 // first that names it; `host` alone when none does. Pure, as engineSwitches.
-std::string proxyAuthority(const std::string &host, const EnvironmentLookup &environment,
-                           int argc, const char *const *argv);
+std::string proxyAuthority(const std::string &host, const EnvironmentLookup &environment, int argc,
+                           const char *const *argv);

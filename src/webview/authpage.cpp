@@ -124,8 +124,7 @@ void AuthPage::onAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *
     askForCredentials({false, requestUrl.host(), authenticator->realm()}, authenticator);
 }
 
-void AuthPage::onProxyAuthenticationRequired(const QUrl &requestUrl,
-                                             QAuthenticator *authenticator,
+void AuthPage::onProxyAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator,
                                              const QString &proxyHost)
 {
     Q_UNUSED(requestUrl);

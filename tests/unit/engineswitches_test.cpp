@@ -37,19 +37,33 @@ TEST_P(InEngineSpelling, EitherNameReachesTheEngineInItsOwn)
 }
 
 const SpellingCase kSpellingCases[] = {
-    {"NewerNameToQt64", "--auth-server-allowlist=*.corp,localhost", kQt64,
+    {"NewerNameToQt64",
+     "--auth-server-allowlist=*.corp,localhost",
+     kQt64,
      {"--auth-server-whitelist=*.corp,localhost"}},
-    {"OlderNameToQt64", "--auth-server-whitelist=localhost", kQt64,
+    {"OlderNameToQt64",
+     "--auth-server-whitelist=localhost",
+     kQt64,
      {"--auth-server-whitelist=localhost"}},
-    {"OlderNameToQt68", "--auth-server-whitelist=localhost", kQt68,
+    {"OlderNameToQt68",
+     "--auth-server-whitelist=localhost",
+     kQt68,
      {"--auth-server-allowlist=localhost"}},
-    {"NewerNameToQt68", "--auth-server-allowlist=localhost", kQt68,
+    {"NewerNameToQt68",
+     "--auth-server-allowlist=localhost",
+     kQt68,
      {"--auth-server-allowlist=localhost"}},
-    {"DelegateToQt64", "--auth-negotiate-delegate-allowlist=*.corp", kQt64,
+    {"DelegateToQt64",
+     "--auth-negotiate-delegate-allowlist=*.corp",
+     kQt64,
      {"--auth-negotiate-delegate-whitelist=*.corp"}},
-    {"DelegateToQt68", "--auth-negotiate-delegate-whitelist=*.corp", kQt68,
+    {"DelegateToQt68",
+     "--auth-negotiate-delegate-whitelist=*.corp",
+     kQt68,
      {"--auth-negotiate-delegate-allowlist=*.corp"}},
-    {"BothNamesBetween", "--auth-server-whitelist=a", kQt66,
+    {"BothNamesBetween",
+     "--auth-server-whitelist=a",
+     kQt66,
      {"--auth-server-allowlist=a", "--auth-server-whitelist=a"}},
     {"EmptyValueKept", "--auth-server-allowlist=", kQt64, {"--auth-server-whitelist="}},
     {"OtherSwitchUntouched", "--auth-server-allowlistx=a", kQt64, {"--auth-server-allowlistx=a"}},
@@ -83,8 +97,9 @@ TEST(EngineSwitches, CommandLineSwitchesRespelledAfterTheMarkerOnly)
 {
     const EngineSwitches result = switchesFor(
         {}, {"p", "--auth-server-allowlist=x", "--webEngineArgs", "--auth-server-allowlist=y"});
-    EXPECT_EQ(result.arguments, (Strings{"p", "--auth-server-allowlist=x", "--webEngineArgs",
-                                         "--auth-server-whitelist=y", "--disable-gpu"}));
+    EXPECT_EQ(result.arguments,
+              (Strings{"p", "--auth-server-allowlist=x", "--webEngineArgs",
+                       "--auth-server-whitelist=y", "--disable-gpu"}));
     EXPECT_FALSE(result.setFlagsVariable);
 }
 
@@ -130,11 +145,20 @@ TEST_P(ProxyAuthority, PortFromTheSettingsThatNameTheProxy)
 }
 
 const ProxyCase kProxyCases[] = {
-    {"EnvironmentUrl", {{"http_proxy", "http://proxy.corp:3128/"}}, {"p"}, "proxy.corp",
+    {"EnvironmentUrl",
+     {{"http_proxy", "http://proxy.corp:3128/"}},
+     {"p"},
+     "proxy.corp",
      "proxy.corp:3128"},
-    {"EnvironmentWithUserAndNoScheme", {{"HTTPS_PROXY", "bob:pw@Proxy.Corp:8080"}}, {"p"},
-     "proxy.corp", "proxy.corp:8080"},
-    {"EnvironmentNamesAnotherHost", {{"http_proxy", "http://other:3128"}}, {"p"}, "proxy.corp",
+    {"EnvironmentWithUserAndNoScheme",
+     {{"HTTPS_PROXY", "bob:pw@Proxy.Corp:8080"}},
+     {"p"},
+     "proxy.corp",
+     "proxy.corp:8080"},
+    {"EnvironmentNamesAnotherHost",
+     {{"http_proxy", "http://other:3128"}},
+     {"p"},
+     "proxy.corp",
      "proxy.corp"},
     {"NoPortGiven", {{"all_proxy", "http://proxy.corp"}}, {"p"}, "proxy.corp", "proxy.corp"},
     {"SwitchListPerScheme",

@@ -117,6 +117,13 @@ class AuthServer:
                                                                              self.nonce)
 
     def _answer(self, handler):
+        if handler.path.endswith("/favicon.ico"):
+            # The engine asks for the icon of the page it shows, and never with credentials;
+            # it is not counted.
+            handler.send_response(404)
+            handler.send_header("Content-Length", "0")
+            handler.end_headers()
+            return
         if self.proxy:
             header = handler.headers.get("Proxy-Authorization")
         else:

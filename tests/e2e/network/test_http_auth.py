@@ -12,8 +12,10 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
 import authservers  # noqa: E402
+import browser  # noqa: E402
 import desktop  # noqa: E402
 import helperproc  # noqa: E402
+import xwindow  # noqa: E402
 from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw  # noqa: E402
 
 TITLE = "Company sign-in"
@@ -28,13 +30,13 @@ class HttpAuthentication(unittest.TestCase):
     def setUpClass(cls):
         cls.desk = cls.enterClassContext(desktop.Openbox())
 
-    def start_helper(self, **env):
+    def start_helper(self, devtools_port=None, **env):
         helper_env = self.desk.helper_env()
         for name in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
             helper_env.pop(name, None)
             helper_env.pop(name.upper(), None)
         helper_env.update(env)
-        return self.enterContext(helperproc.Helper(env=helper_env))
+        return self.enterContext(helperproc.Helper(env=helper_env, devtools_port=devtools_port))
 
     def server(self, scheme, proxy=False):
         return self.enterContext(authservers.AuthServer(scheme, "corp", USER, PASSWORD,
@@ -104,4 +106,65 @@ class HttpAuthentication(unittest.TestCase):
                 self.assertEqual([(s.user, s.passed) for s in server.seen()],
                                  [(None, False), (USER, False), (USER, True)])
                 self.wait_no_prompt(prompt)
+                # The engine keeps the accepted answer for the run: the next sign-in is not
+                # asked again, and sends it with its one request.
+                self.navigate(helper, request_id + 10, url)
+                self.assertEqual(helper.reply_raw(REPLY_TIMEOUT),
+                                 ok_raw(request_id + 10, server.redirect_for(USER)))
+                self.assertEqual([(s.user, s.passed) for s in server.seen()[3:]],
+                                 [(USER, True)])
+                self.assertEqual(self.desk.find(prompt), [])
                 self.assert_secrets_kept(helper)
+
+    def test_escape_shows_the_servers_own_page_and_the_sign_in_goes_on(self):
+        server = self.server("Basic")
+        port = helperproc.free_tcp_port()
+        helper = self.start_helper(devtools_port=port)
+        self.navigate(helper, 1, server.url())
+        self.wait_prompt(SERVER_PROMPT)
+        self.desk.xdotool("key", "Escape")
+        # The engine reports a 401 page as a failed load, but shows the server's own page.
+        self.assertTrue(helper.wait_stdout(
+            lambda lines: "[tavisk] loaded %s (failed)" % server.url() in lines, REPLY_TIMEOUT),
+            helper.stdout_lines)
+        with browser.Page.open(port, server.url()) as page:
+            page.wait_for("document.title === 'Refused here'")
+        self.wait_no_prompt(SERVER_PROMPT)
+        self.assertEqual([s.user for s in server.seen()], [None])
+        self.wait_prompt(TITLE)
+        self.desk.xdotool("key", "alt+F4")
+        self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(1, "user_cancelled"))
+        self.assertEqual([s.user for s in server.seen()], [None])
+        self.assert_secrets_kept(helper)
+
+    def test_a_sign_in_that_ends_takes_its_prompt_away(self):
+        server = self.server("Digest")
+        helper = self.start_helper()
+        display = self.enterContext(xwindow.Display(self.desk.display))
+
+        def limit():
+            pass  # the 3 s limit ends it
+
+        def person_closes_the_sign_in_window():
+            display.request_close(self.desk.find(TITLE)[0])
+
+        cases = [
+            ("the limit", limit, "timeout"),
+            ("the person's close", person_closes_the_sign_in_window, "user_cancelled"),
+        ]
+        for request_id, (name, end, message) in enumerate(cases, 1):
+            with self.subTest(name):
+                self.navigate(helper, request_id, server.url(), timeout_ms=3000)
+                self.wait_prompt(SERVER_PROMPT)
+                end()
+                self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(request_id, message))
+                self.wait_no_prompt(SERVER_PROMPT)
+                self.assertEqual([s.user for s in server.seen()], [None] * request_id)
+
+        # The next sign-in asks afresh, with a prompt of its own.
+        self.navigate(helper, 10, server.url())
+        self.wait_prompt(SERVER_PROMPT)
+        self.answer(USER, PASSWORD)
+        self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), ok_raw(10, server.redirect_for(USER)))
+        self.assertEqual([s.user for s in server.seen()], [None, None, None, USER])
+        self.assert_secrets_kept(helper)
