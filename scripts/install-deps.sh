@@ -15,12 +15,15 @@ packages=(
     dpkg-dev file lintian
     dbus-daemon at-spi2-core python3-pyatspi
 )
-# The desktops the process tests start (sway with XWayland, openbox on Xvfb) and the tools that
-# stand in for a person there. Installed without their recommends: those are configuration
-# programs, menus and wallpapers (openbox's would bring a second Qt and GTK 2).
+# The desktops the process tests start (sway with XWayland, openbox on Xvfb, GNOME's mutter and
+# KDE's KWin, headless) and the tools that stand in for a person there, with the full-screen GTK
+# 3 client they sign in over. Installed without their recommends: those are configuration
+# programs, menus and wallpapers (openbox's would bring a second Qt and GTK 2; mutter's and
+# KWin's whole desktops).
 lean_packages=(
     sway xwayland qt6-wayland wtype grim foot
     openbox xterm
+    mutter kwin-wayland python3-dbus python3-gi gir1.2-gtk-3.0
 )
 
 missing_from() {
