@@ -64,15 +64,15 @@ void LineBuffer::clear()
 Reply readReply(std::string_view line)
 {
     Reply reply;
-    if (!parseJson(line, reply.document) || !reply.document.isObject())
+    if (!parseJson(line, reply.document) || !reply.document.is_object())
         return reply;
-    const JsonValue *id = reply.document.member("id");
-    if (id == nullptr || !id->isNumber())
+    const Json *id = jsonMember(&reply.document, "id");
+    if (id == nullptr || !id->is_number())
         return reply;
-    reply.id = id->number;
-    if (reply.document.member("result") != nullptr)
+    reply.id = id->get<double>();
+    if (jsonMember(&reply.document, "result") != nullptr)
         reply.kind = Reply::Kind::Result;
-    else if (reply.document.member("error") != nullptr)
+    else if (jsonMember(&reply.document, "error") != nullptr)
         reply.kind = Reply::Kind::Error;
     else
         reply.kind = Reply::Kind::Neither;
@@ -83,39 +83,41 @@ std::int64_t protocolVersionOf(const Reply &reply)
 {
     if (reply.kind != Reply::Kind::Result)
         return -1;
-    const JsonValue *version = reply.document.member("result")->member("protocol_version");
-    if (version == nullptr || !version->isNumber() || !std::isfinite(version->number)
-        || version->number != std::trunc(version->number) || version->number < 0
-        || version->number > 1e15)
+    const Json *version = jsonMember(jsonMember(&reply.document, "result"), "protocol_version");
+    if (version == nullptr || !version->is_number())
         return -1;
-    return static_cast<std::int64_t>(version->number);
+    const double number = version->get<double>();
+    if (!std::isfinite(number) || number != std::trunc(number) || number < 0 || number > 1e15)
+        return -1;
+    return static_cast<std::int64_t>(number);
 }
 
 std::string helperNameOf(const Reply &reply)
 {
     if (reply.kind != Reply::Kind::Result)
         return std::string();
-    const JsonValue *name = reply.document.member("result")->member("helper");
-    return name != nullptr && name->isString() ? name->text : std::string();
+    const std::string *name
+        = jsonString(jsonMember(jsonMember(&reply.document, "result"), "helper"));
+    return name != nullptr ? *name : std::string();
 }
 
 NavigateOutcome navigateOutcomeOf(const Reply &reply)
 {
     NavigateOutcome outcome;
     if (reply.kind == Reply::Kind::Result) {
-        const JsonValue *result = reply.document.member("result");
-        const JsonValue *status = result->member("status");
-        const JsonValue *url = result->member("redirect_url");
-        if (status != nullptr && status->isString() && status->text == "ok" && url != nullptr
-            && url->isString()) {
+        const Json *result = jsonMember(&reply.document, "result");
+        const std::string *status = jsonString(jsonMember(result, "status"));
+        const std::string *url = jsonString(jsonMember(result, "redirect_url"));
+        if (status != nullptr && *status == "ok" && url != nullptr) {
             outcome.kind = NavigateOutcome::Kind::SignedIn;
-            outcome.text = url->text;
+            outcome.text = *url;
         }
     } else if (reply.kind == Reply::Kind::Error) {
-        const JsonValue *message = reply.document.member("error")->member("message");
-        if (message != nullptr && message->isString()) {
+        const std::string *message
+            = jsonString(jsonMember(jsonMember(&reply.document, "error"), "message"));
+        if (message != nullptr) {
             outcome.kind = NavigateOutcome::Kind::Failed;
-            outcome.text = message->text;
+            outcome.text = *message;
         }
     }
     return outcome;

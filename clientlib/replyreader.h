@@ -51,7 +51,7 @@ struct Reply {
     };
     Kind kind = Kind::NotAReply;
     double id = 0;
-    JsonValue document;
+    Json document;
 };
 
 Reply readReply(std::string_view line);

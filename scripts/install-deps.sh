@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
+    nlohmann-json3-dev
     qt6-base-dev qt6-webengine-dev libgl-dev
     xvfb xauth xdotool x11-utils
     python3 python3-xlib python3-websocket
