@@ -52,6 +52,7 @@ struct tavisk_client {
     std::uint32_t replyWaitMs = TAVISK_CLIENT_DEFAULT_REPLY_WAIT_MS;
     tavisk_transcript_fn transcript = nullptr;
     void *transcriptContext = nullptr;
+    std::string parentWindow; // sent with every navigate while not empty
 
     // The helper, from start to close.
     HelperChild child;
@@ -315,7 +316,13 @@ tavisk_status navigate(tavisk_client *client, const char *url, const char *redir
     // Members in ascending order of key, as the helper writes its own.
     const std::int64_t id = client->nextId++;
     std::string line = "{\"id\":" + std::to_string(id)
-        + ",\"jsonrpc\":\"2.0\",\"method\":\"navigate\",\"params\":{\"redirect_uri\":";
+        + ",\"jsonrpc\":\"2.0\",\"method\":\"navigate\",\"params\":{";
+    if (!client->parentWindow.empty()) {
+        line += "\"parent_window\":";
+        appendJsonString(line, client->parentWindow.c_str());
+        line += ",";
+    }
+    line += "\"redirect_uri\":";
     appendJsonString(line, redirectUri);
     if (timeoutMs != 0)
         line += ",\"timeout_ms\":" + std::to_string(timeoutMs);
@@ -500,6 +507,16 @@ tavisk_status tavisk_client_set_transcript(tavisk_client *client, tavisk_transcr
     return guarded(client, [&] {
         client->transcript = transcript;
         client->transcriptContext = context;
+        return TAVISK_OK;
+    });
+}
+
+tavisk_status tavisk_client_set_parent_window(tavisk_client *client, const char *parent_window)
+{
+    return guarded(client, [&] {
+        if (checkString(client, parent_window, "the parent_window") != TAVISK_OK)
+            return TAVISK_BAD_CALL;
+        client->parentWindow = parent_window != nullptr ? parent_window : "";
         return TAVISK_OK;
     });
 }

@@ -25,6 +25,10 @@ lean_packages=(
     sway xwayland qt6-wayland wtype grim foot
     openbox xterm
     mutter kwin-wayland python3-dbus python3-gi gir1.2-gtk-3.0
+    # The sign-in window as a child of the client's window: xcb for X11; for Wayland the
+    # xdg-foreign client code (wayland-scanner, the protocol descriptions) and Qt's native
+    # interface, which Qt 6.4 ships only among its private headers.
+    libxcb1-dev libwayland-dev wayland-protocols qt6-base-private-dev
 )
 
 missing_from() {

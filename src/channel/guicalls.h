@@ -3,6 +3,8 @@
 // never waits for it and never touches a widget.
 #pragma once
 
+#include "signin/parenthandle.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -19,6 +21,8 @@ struct SignInPage {
     // An xdg-activation token from the program the person is using, which lets a Wayland
     // compositor that prevents focus stealing raise this window; empty: none was given.
     std::string activationToken;
+    // The client's window this sign-in's window belongs to; System::None: none, or none usable.
+    ParentHandle parent;
 };
 
 struct GuiCalls {

@@ -29,6 +29,9 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
     const std::string userAgent = stringMember(params, QStringLiteral("user_agent"));
     const std::string activationToken = stringMember(params, QStringLiteral("activation_token"));
     const std::uint32_t timeoutMs = navigateTimeoutMs(params);
+    // A parent that cannot be read is no parent: the sign-in goes on as a window of its own.
+    const ParentHandle parent
+        = parseParentHandle(stringMember(params, QStringLiteral("parent_window")));
 
     NavigationWait wait;
     bool admitted = false;
@@ -50,7 +53,7 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
     gui.postOpenSignInWindow(&state,
                              SignInPage{QString::fromStdString(title),
                                         QUrl(QString::fromStdString(url), QUrl::TolerantMode),
-                                        userAgent, activationToken});
+                                        userAgent, activationToken, parent});
 
     {
         std::unique_lock<std::mutex> waitLock(wait.mutex);

@@ -124,8 +124,10 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     const std::string activationToken = signInActivationToken(signIn.activationToken);
     setWindowTitle(literalWindowTitle(signIn.title));
     fitToScreen(this);
+    parent.prepare(this, signIn.parent);
     connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
     show();
+    parent.attachShown(this);
     keepInsideScreenOnceFramed(this);
     raise();
     activateShownWindow(this, activationToken);
@@ -160,6 +162,7 @@ void AuthWindow::endSignIn()
     ended->retire();
     delete ended;
     cancelActivation(this);
+    parent.release(this);
     // Every sign-in gets a new native window, as after a close. A window that is hidden and
     // shown again can come back under XWayland looking focused while the X input focus stays
     // on no window, so that every key is lost; a new window is mapped and focused as such.

@@ -1,6 +1,8 @@
 // The one sign-in window and the two calls through which the command thread drives it.
 #pragma once
 
+#include "webview/parentwindow.h"
+
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -24,7 +26,8 @@ public:
     ~AuthWindow() override;
 
     // Titles, sizes, shows and activates the window (with the sign-in's activation token, if
-    // any) and loads the page of a new sign-in.
+    // any, and as a child of the sign-in's parent window, if any) and loads the page of a new
+    // sign-in.
     void beginSignIn(const SignInPage &page);
     // Hides the window and drops everything of the sign-in that ends: its page with its history,
     // its popups and dialogs, its native window. A fresh page waits for the next sign-in.
@@ -52,6 +55,7 @@ private:
     AuthPage *page = nullptr;
     bool signInOpen = false;
     QList<QPointer<QWidget>> signInWidgets;
+    ParentWindow parent; // the client's window of the sign-in in flight
 };
 
 // Runs on the GUI thread: creates the window on first use, then begins a sign-in in it.

@@ -273,6 +273,30 @@ TEST_F(FakeHelper, BlockingSignInSendsEveryParameterAndEndsInOrder)
     EXPECT_NE(report().find("\"open_fds\": [0, 1, 2, 3, 4]"), std::string::npos) << report();
 }
 
+TEST_F(FakeHelper, TheParentWindowGoesWithEverySignInUntilCleared)
+{
+    EXPECT_EQ(tavisk_client_set_parent_window(client, "wayland:\xff"), TAVISK_BAD_CALL);
+    EXPECT_STREQ(tavisk_client_message(client), "the parent_window is not UTF-8");
+    ASSERT_EQ(tavisk_client_set_parent_window(client, "x11:1a00003"), TAVISK_OK);
+    ASSERT_EQ(start("ok"), TAVISK_OK) << tavisk_client_message(client);
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(tavisk_client_sign_in(client, "u", kRedirect, "T", nullptr, 0), TAVISK_OK);
+    ASSERT_EQ(tavisk_client_set_parent_window(client, nullptr), TAVISK_OK);
+    ASSERT_EQ(tavisk_client_sign_in(client, "u", kRedirect, "T", nullptr, 0), TAVISK_OK);
+
+    std::vector<std::string> navigates;
+    for (const std::string &line : transcript.lines) {
+        if (line.find("\"navigate\"") != std::string::npos)
+            navigates.push_back(line);
+    }
+    const std::string withParent
+        = R"("method":"navigate","params":{"parent_window":"x11:1a00003","redirect_uri":")";
+    ASSERT_EQ(navigates.size(), 3u);
+    EXPECT_NE(navigates[0].find(withParent), std::string::npos) << navigates[0];
+    EXPECT_NE(navigates[1].find(withParent), std::string::npos) << navigates[1];
+    EXPECT_EQ(navigates[2].find("parent_window"), std::string::npos) << navigates[2];
+}
+
 TEST_F(FakeHelper, NothingInheritableOfOursReachesTheHelper)
 {
     int leaky[2];

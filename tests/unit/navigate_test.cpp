@@ -159,14 +159,14 @@ TEST(NavigateSession, TwoNavigatesInARowAreBothAnsweredInOrder)
     EXPECT_EQ(state.redirectUri, "app://two/");
 }
 
-TEST(NavigateSession, TheWindowIsAskedForTitleUrlUserAgentAndActivationToken)
+TEST(NavigateSession, TheWindowIsAskedForTitleUrlUserAgentActivationTokenAndParent)
 {
     HelperState state;
     FakeGui gui;
     gui.onOpen = testsupport::closeLater(gui);
     runSession(
-        R"({"id":1,"method":"navigate","params":{"title":"Anmelden \u00fcber \u2603","url":"https://idp.example/a b?x=%zz","redirect_uri":"app://auth/done","user_agent":"TestAgent/2.0","activation_token":"sway-1_TIME42"}}
-{"id":2,"method":"navigate","params":{"title":7,"url":null,"user_agent":"","activation_token":42}}
+        R"({"id":1,"method":"navigate","params":{"title":"Anmelden \u00fcber \u2603","url":"https://idp.example/a b?x=%zz","redirect_uri":"app://auth/done","user_agent":"TestAgent/2.0","activation_token":"sway-1_TIME42","parent_window":"x11:4a0000c"}}
+{"id":2,"method":"navigate","params":{"title":7,"url":null,"user_agent":"","activation_token":42,"parent_window":77594636}}
 {"id":3,"method":"navigate","params":"not an object"}
 )",
         state, gui);
@@ -182,6 +182,8 @@ TEST(NavigateSession, TheWindowIsAskedForTitleUrlUserAgentAndActivationToken)
     EXPECT_EQ(pages[0].url.host(), QStringLiteral("idp.example"));
     EXPECT_EQ(pages[0].userAgent, "TestAgent/2.0");
     EXPECT_EQ(pages[0].activationToken, "sway-1_TIME42");
+    EXPECT_EQ(pages[0].parent.system, ParentHandle::System::X11);
+    EXPECT_EQ(pages[0].parent.x11Window, 0x4a0000cu);
 
     for (std::size_t i = 1; i < 3; ++i) {
         SCOPED_TRACE(i);
@@ -189,6 +191,8 @@ TEST(NavigateSession, TheWindowIsAskedForTitleUrlUserAgentAndActivationToken)
         EXPECT_TRUE(pages[i].url.isEmpty());
         EXPECT_EQ(pages[i].userAgent, "") << "empty: the engine's default user agent";
         EXPECT_EQ(pages[i].activationToken, "") << "a token of another type is no token";
+        EXPECT_EQ(pages[i].parent.system, ParentHandle::System::None)
+            << "a parent of another type is no parent";
     }
 }
 

@@ -4,6 +4,7 @@
 #include "channel/navigaterequest.h"
 #include "channel/replies.h"
 #include "signin/helperstate.h"
+#include "signin/parenthandle.h"
 #include "signin/redirect.h"
 #include "testsupport.h"
 
@@ -193,6 +194,68 @@ const EscapedRedirectUriCase kEscapedRedirectUriCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, EscapedRedirectUri, testing::ValuesIn(kEscapedRedirectUriCases),
                          [](const testing::TestParamInfo<EscapedRedirectUriCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// The parent-window string
+
+struct ParentCase {
+    const char *name;
+    std::string text;
+    ParentHandle::System system;
+    std::uint32_t x11Window;
+    std::string waylandHandle;
+};
+
+class ParentWindowString : public testing::TestWithParam<ParentCase>
+{
+};
+
+TEST_P(ParentWindowString, NamesAParentOnlyWhenWellFormed)
+{
+    const ParentHandle parent = parseParentHandle(GetParam().text);
+    EXPECT_EQ(parent.system, GetParam().system);
+    EXPECT_EQ(parent.x11Window, GetParam().x11Window);
+    EXPECT_EQ(parent.waylandHandle, GetParam().waylandHandle);
+}
+
+using System = ParentHandle::System;
+
+const ParentCase kParentCases[] = {
+    {"Empty", "", System::None, 0, ""},
+    {"X11LowerCase", "x11:1a00003", System::X11, 0x1a00003, ""},
+    {"X11UpperCaseDigits", "x11:1A00003", System::X11, 0x1a00003, ""},
+    {"X11HexPrefix", "x11:0x400001", System::X11, 0x400001, ""},
+    {"X11LeadingZeros", "x11:000000000000400001", System::X11, 0x400001, ""},
+    {"X11HighestId", "x11:1fffffff", System::X11, 0x1fffffff, ""},
+    {"X11BeyondTheIdBits", "x11:20000000", System::None, 0, ""},
+    {"X11Beyond32Bits", "x11:100000001", System::None, 0, ""},
+    {"X11Zero", "x11:0", System::None, 0, ""},
+    {"X11NoDigits", "x11:", System::None, 0, ""},
+    {"X11PrefixOnly", "x11:0x", System::None, 0, ""},
+    {"X11NotHex", "x11:12g4", System::None, 0, ""},
+    {"X11Decimal", "x11:-12", System::None, 0, ""},
+    {"X11TrailingSpace", "x11:1a ", System::None, 0, ""},
+    {"X11UpperCasePrefix", "X11:1a", System::None, 0, ""},
+    {"LeadingSpace", " x11:1a", System::None, 0, ""},
+    {"Wayland", "wayland:{5e1c1c14-7a52-4a3c-9c68-0d0f4b7e9a31}", System::Wayland, 0,
+     "{5e1c1c14-7a52-4a3c-9c68-0d0f4b7e9a31}"},
+    {"WaylandEmpty", "wayland:", System::None, 0, ""},
+    {"WaylandSpace", "wayland:a b", System::None, 0, ""},
+    {"WaylandControl", "wayland:a\tb", System::None, 0, ""},
+    {"WaylandNul", std::string("wayland:a\0b", 11), System::None, 0, ""},
+    {"WaylandNonAscii", "wayland:h\xc3\xa4ndle", System::None, 0, ""},
+    {"WaylandLongest", "wayland:" + std::string(kMaxWaylandHandleBytes, 'h'), System::Wayland, 0,
+     std::string(kMaxWaylandHandleBytes, 'h')},
+    {"WaylandTooLong", "wayland:" + std::string(kMaxWaylandHandleBytes + 1, 'h'), System::None, 0,
+     ""},
+    {"OtherPrefix", "windows:1a", System::None, 0, ""},
+    {"NoPrefix", "1a00003", System::None, 0, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ParentWindowString, testing::ValuesIn(kParentCases),
+                         [](const testing::TestParamInfo<ParentCase> &info) {
                              return std::string(info.param.name);
                          });
 

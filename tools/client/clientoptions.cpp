@@ -34,6 +34,8 @@ std::string *stringField(ClientOptions &options, const std::string &name)
         return &options.title;
     if (name == "--user-agent")
         return &options.userAgent;
+    if (name == "--parent-window")
+        return &options.parentWindow;
     return nullptr;
 }
 
@@ -99,7 +101,8 @@ std::string usageSynopsis(const std::string &program)
 {
     return "usage: " + program
         + " --url=URL --redirect-uri=URI [--title=TEXT]\n"
-          "       [--user-agent=TEXT] [--timeout-ms=N] [--helper=PATH]\n";
+          "       [--user-agent=TEXT] [--timeout-ms=N] [--parent-window=ID]\n"
+          "       [--helper=PATH]\n";
 }
 
 std::string usageText(const std::string &program)
@@ -115,6 +118,8 @@ std::string usageText(const std::string &program)
           "  --user-agent=TEXT   HTTP user agent for this sign-in (default: the engine's)\n"
           "  --timeout-ms=N      time limit in milliseconds; 0 or absent: the helper's\n"
           "                      default, 180000\n"
+          "  --parent-window=ID  the window the sign-in window belongs to: x11:<hex id>\n"
+          "                      or wayland:<xdg-foreign handle>\n"
           "  --helper=PATH       helper to start (default: corvane-tavisk beside this\n"
           "                      program, else the first one on PATH)\n"
           "  -h, --help          show this text\n"

@@ -10,6 +10,7 @@ struct ClientOptions {
     std::string redirectUri; // --redirect-uri, required
     std::string title = "Sign in";
     std::string userAgent;     // --user-agent; empty: the helper's own user agent
+    std::string parentWindow;  // --parent-window; empty: none is sent
     bool timeoutGiven = false; // --timeout-ms given: sent as "timeout_ms", else left out
     std::uint32_t timeoutMs = 0;
 };
@@ -31,7 +32,7 @@ struct ParsedCommandLine {
 // option wins; --help and --version win over everything after them.
 ParsedCommandLine parseCommandLine(int argc, const char *const *argv);
 
-// The two lines of the usage synopsis, each ending in a newline.
+// The lines of the usage synopsis, each ending in a newline.
 std::string usageSynopsis(const std::string &program);
 
 // The full --help text: the synopsis, the options, the outputs and the exit statuses.

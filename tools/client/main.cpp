@@ -97,6 +97,9 @@ int runSignIn(const ClientOptions &options, const char *argv0)
     }
     tavisk_client_set_program(client, argv0);
     tavisk_client_set_transcript(client, printTranscript, nullptr);
+    // A value that is not UTF-8 is refused and none is sent: the sign-in goes on without a
+    // parent, as the helper does with a value it cannot use.
+    tavisk_client_set_parent_window(client, options.parentWindow.c_str());
 
     const bool helperGiven = !options.helper.empty();
     tavisk_status status

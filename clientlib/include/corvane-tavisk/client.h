@@ -121,6 +121,17 @@ TAVISK_CLIENT_API tavisk_status tavisk_client_set_transcript(tavisk_client *clie
                                                              tavisk_transcript_fn transcript,
                                                              void *context);
 
+/* --- The sign-ins --- */
+
+/* The client's window that the sign-in windows belong to, in the desktop portals' form:
+ * "x11:<hexadecimal window id>" or "wayland:<handle>" (a handle exported for the client's
+ * toplevel through xdg-foreign). The helper then shows each sign-in window as that window's
+ * child: placed over it, kept above it, given the keyboard. It applies to every sign-in begun
+ * after this call on the handle; NULL or "" for none (the default). The helper ignores a value it
+ * cannot use, and the sign-in goes on without a parent. TAVISK_BAD_CALL when not UTF-8. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_set_parent_window(tavisk_client *client,
+                                                                const char *parent_window);
+
 /* --- The helper --- */
 
 /* Starts the helper and sends hello, without waiting for its answer. `helper` NULL: the

@@ -80,7 +80,7 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual(run.status, 0, run)
                 self.assertTrue(run.stdout.startswith("usage: corvane-tavisk-client "), run)
                 for option in ["--url", "--redirect-uri", "--title", "--user-agent",
-                               "--timeout-ms", "--helper"]:
+                               "--timeout-ms", "--parent-window", "--helper"]:
                     self.assertIn(option, run.stdout)
                 self.assertEqual(run.stderr, "")
         run = Run(["--version"])
@@ -173,7 +173,7 @@ class HelperFailureTest(unittest.TestCase):
         # One beside it wins over the one on PATH.
         shutil.copy(FAKE_HELPER, os.path.join(self.dir, "corvane-tavisk"))
         run = Run(sign_in_args("http://127.0.0.1:9/", "--title", "T", "--user-agent", "UA/1",
-                               "--timeout-ms", "0"),
+                               "--timeout-ms", "0", "--parent-window=x11:1a00003"),
                   env=self.fake_env("ok", path=on_path + ":/usr/bin:/bin"), executable=client)
         self.assertEqual(run.status, 0, run)
         self.assertEqual(run.stdout, REDIRECT_URI + "?code=fake\n")
@@ -194,7 +194,7 @@ class HelperFailureTest(unittest.TestCase):
         # A limit of 0 means the helper's default, which is what leaving it out says too.
         self.assertEqual(run.sent[1]["params"], {
             "url": "http://127.0.0.1:9/", "redirect_uri": REDIRECT_URI, "title": "T",
-            "user_agent": "UA/1"})
+            "user_agent": "UA/1", "parent_window": "x11:1a00003"})
 
 
 class RealSignInTest(unittest.TestCase):

@@ -16,7 +16,9 @@ import desktop  # noqa: E402  (on the path through signincase)
 import helperproc  # noqa: E402
 
 
-class Openbox(signincase.SignInCase):
+class OpenboxCase(signincase.SignInCase):
+    """One openbox for the class, and a person's ways with it; no tests of its own."""
+
     @classmethod
     def setUpClass(cls):
         cls.desk = cls.enterClassContext(desktop.Openbox())
@@ -70,6 +72,8 @@ class Openbox(signincase.SignInCase):
         width = int(values["Width"])
         return x + width + right - top // 2, y - top // 2
 
+
+class Openbox(OpenboxCase):
     def test_typed_sign_ins_and_the_window_managers_closes(self):
         helper = self.start_helper()
         self.type_sign_in(helper, 1, "Sign in under openbox")
