@@ -1,8 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing the helper need.
+# Installs the packages that building, running and testing the helper need, on Debian 12
+# (bookworm) or Debian 13 (trixie): the release comes from /etc/os-release.
 # Runs apt-get only when something is missing; uses sudo when not root.
+#   scripts/install-deps.sh                  install what is missing
+#   scripts/install-deps.sh --list [RELEASE] print the package list (one per line, the lean ones
+#                                            marked "lean:"), e.g. for a chroot's cache stamp
 set -euo pipefail
 
+release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+list_only=0
+if [ "${1:-}" = "--list" ]; then
+    list_only=1
+    release=${2:-$release}
+fi
+
+# Installed with their recommends: the same names on both releases.
 packages=(
     cmake ninja-build g++ pkg-config
     nlohmann-json3-dev
@@ -11,7 +23,7 @@ packages=(
     python3 python3-xlib python3-websocket
     openssl libnss3-tools
     libnss3-dev softhsm2 p11-kit p11-kit-modules
-    libgtest-dev clang libclang-rt-14-dev
+    libgtest-dev clang
     time procps
     dpkg-dev file lintian
     dbus-daemon at-spi2-core python3-pyatspi
@@ -30,6 +42,25 @@ lean_packages=(
     # interface, which Qt 6.4 ships only among its private headers.
     libxcb1-dev libwayland-dev wayland-protocols qt6-base-private-dev
 )
+# What differs by release: names that carry a version, and packages one release lacks.
+case "$release" in
+bookworm)
+    packages+=(libclang-rt-14-dev) # the sanitizer runtimes of Debian 12's clang 14
+    ;;
+trixie)
+    packages+=(libclang-rt-19-dev) # the sanitizer runtimes of Debian 13's clang 19
+    ;;
+*)
+    echo "install-deps.sh: Debian 12 (bookworm) or 13 (trixie) expected, not '$release'" >&2
+    exit 1
+    ;;
+esac
+
+if [ "$list_only" = 1 ]; then
+    printf '%s\n' "${packages[@]}"
+    printf 'lean:%s\n' "${lean_packages[@]}"
+    exit 0
+fi
 
 missing_from() {
     for package in "$@"; do
