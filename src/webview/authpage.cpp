@@ -57,8 +57,7 @@ AuthPage::AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *pare
     // The navigation request is a reference that must be answered before the signal returns,
     // so the connection is direct: every signal here comes from the GUI thread.
     connect(this, &QWebEnginePage::navigationRequested, this, &AuthPage::onNavigationRequested);
-    connect(this, &QWebEnginePage::featurePermissionRequested, this,
-            &AuthPage::onFeaturePermissionRequested);
+    denyPermissionRequests();
     connect(this, &QWebEnginePage::renderProcessTerminated, this,
             &AuthPage::onRenderProcessTerminated);
     // A sign-in page has no business taking the screen or registering itself anywhere.
@@ -155,12 +154,21 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
         answeredChallenge = authenticator->isNull() ? QString() : key;
 }
 
-void AuthPage::onFeaturePermissionRequested(const QUrl &securityOrigin,
-                                            QWebEnginePage::Feature feature)
+void AuthPage::denyPermissionRequests()
 {
     // Left unanswered, a request stays pending and the page waits on it forever; a sign-in
     // needs no camera, location or notification, so every request is denied without a prompt.
-    setFeaturePermission(securityOrigin, feature, QWebEnginePage::PermissionDeniedByUser);
+    // Qt 6.8 hands each request over as an object of its own and deprecates the older signal.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    connect(this, &QWebEnginePage::permissionRequested, this,
+            [](QWebEnginePermission permission) { permission.deny(); });
+#else
+    connect(this, &QWebEnginePage::featurePermissionRequested, this,
+            [this](const QUrl &securityOrigin, QWebEnginePage::Feature feature) {
+                setFeaturePermission(securityOrigin, feature,
+                                     QWebEnginePage::PermissionDeniedByUser);
+            });
+#endif
 }
 
 void AuthPage::onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,

@@ -50,12 +50,12 @@ private Q_SLOTS:
     void onAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator);
     void onProxyAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator,
                                        const QString &proxyHost);
-    void onFeaturePermissionRequested(const QUrl &securityOrigin, QWebEnginePage::Feature feature);
     void onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
                                    int exitCode);
 
 private:
     void askForCredentials(CredentialsChallenge challenge, QAuthenticator *authenticator);
+    void denyPermissionRequests();
 
     HelperState *const state;
     // The challenge last answered in the load in flight; the same one again means the answer
