@@ -26,6 +26,7 @@ packages=(
     libgtest-dev clang
     time procps
     dpkg-dev file lintian
+    debootstrap iproute2
     dbus-daemon at-spi2-core python3-pyatspi
 )
 # The desktops the process tests start (sway with XWayland, openbox on Xvfb, GNOME's mutter and
