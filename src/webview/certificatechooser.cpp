@@ -9,6 +9,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 QString dateText(const QDateTime &time)
@@ -22,13 +24,26 @@ QString serialText(const QSslCertificate &certificate)
     return QString::fromLatin1(certificate.serialNumber());
 }
 
+// The engine's own order differs between its versions; the person gets one that does not: by
+// name, and of two with one name the one valid longest first.
+QList<QSslCertificate> listOrder(QList<QSslCertificate> certificates)
+{
+    std::stable_sort(certificates.begin(), certificates.end(),
+                     [](const QSslCertificate &a, const QSslCertificate &b) {
+                         const int byName = QString::localeAwareCompare(a.subjectDisplayName(),
+                                                                        b.subjectDisplayName());
+                         return byName != 0 ? byName < 0 : a.expiryDate() > b.expiryDate();
+                     });
+    return certificates;
+}
+
 } // namespace
 
 CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelection &selection,
                                        QWidget *parent)
     : QDialog(parent)
     , selection(selection)
-    , certificates(selection.certificates())
+    , certificates(listOrder(selection.certificates()))
 {
     setWindowTitle(QStringLiteral("Choose a certificate"));
 

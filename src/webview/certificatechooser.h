@@ -14,8 +14,8 @@ class QPushButton;
 class QTreeWidget;
 
 // A non-modal dialog on top of the sign-in window for one request of the engine: the
-// certificates the engine offers for the host, the first one selected. Accepting it (Enter,
-// "Continue", a double click) presents the selected certificate; rejecting it (Escape,
+// certificates the engine offers for the host, by name, the first one selected. Accepting it
+// (Enter, "Continue", a double click) presents the selected certificate; rejecting it (Escape,
 // "Continue without a certificate", closing it, or the end of its sign-in) presents none. When
 // the certificate's key lies in a token that is closed (a smart card, a database with a
 // password), accepting first asks for the token's PIN in the same dialog and presents the
@@ -39,7 +39,7 @@ private:
     void answer(bool present);
 
     QWebEngineClientCertificateSelection selection;
-    const QList<QSslCertificate> certificates; // in the engine's order, one row each
+    const QList<QSslCertificate> certificates; // in the list's order, one row each
     QTreeWidget *list = nullptr;
     QPushButton *continueButton = nullptr;
     QLabel *pinPrompt = nullptr; // shown with pinEdit only while a PIN is asked for

@@ -39,8 +39,7 @@ class TestPki:
     """A CA, a server certificate for 127.0.0.1 and the given users, under folder; .ca_pem,
     .server_pem and .server_key are paths.
 
-    users is a list of (common name, days valid). The engine lists the certificates that
-    expire last first, so distinct lifetimes give the chooser a known order."""
+    users is a list of (common name, days valid)."""
 
     CA_NAME = "Tavisk Test CA"
 
