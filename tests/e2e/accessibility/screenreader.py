@@ -151,7 +151,8 @@ class Node:
     def __init__(self, accessible, depth):
         self.accessible = accessible
         self.depth = depth
-        self.role = accessible.getRoleName()
+        self.role = accessible.getRole()  # a pyatspi.ROLE_... constant
+        self.role_name = accessible.getRoleName()  # only for reading: it varies by release
         self.name = accessible.name
         states = accessible.getState()
         self.focused = states.contains(pyatspi.STATE_FOCUSED)
@@ -160,7 +161,7 @@ class Node:
     def __repr__(self):
         flags = "".join(" " + f for f, on in (("FOCUSED", self.focused), ("ACTIVE", self.active))
                         if on)
-        return "%s[%s] %r%s" % ("  " * self.depth, self.role, self.name, flags)
+        return "%s[%s] %r%s" % ("  " * self.depth, self.role_name, self.name, flags)
 
     def text(self):
         """The object's text through the Text interface (read-only in this engine)."""
