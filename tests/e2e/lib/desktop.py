@@ -187,7 +187,11 @@ class Sway:
             return False
 
     def _xwayland_display(self):
-        for process_pid in helperproc.descendants(self.process.pid):
+        # wlroots 0.18 (Debian 13) starts XWayland through a double fork: it is then no
+        # descendant of sway, but still in sway's process group.
+        started = helperproc.descendants(self.process.pid) | helperproc.group_members(
+            self.process.pid)
+        for process_pid in started:
             try:
                 with open("/proc/%d/cmdline" % process_pid, "rb") as f:
                     argv = f.read().split(b"\0")
@@ -363,9 +367,33 @@ class Sway:
         return struct.unpack(">II", header[16:24])
 
     def activation_token(self, app_id="corvane-tavisk-tests"):
-        """A fresh xdg-activation token from the compositor, asked for as a launcher would."""
+        """A fresh xdg-activation token from the compositor, as a launcher gets one. sway hands
+        each program it starts a token bound to its seat, and sway 1.10 (Debian 13) raises a
+        mapped window only for a token with a seat; a plain client cannot ask for one (the seat
+        needs the serial of an input event the client received). sway 1.7 (Debian 12) hands
+        none to its programs, but honours a token asked for over the protocol without a seat."""
+        token = self._launch_token()
+        if token:
+            return token
         return wayland_activation_token(os.path.join(self.runtime_dir, self.wayland_display),
                                         app_id)
+
+    def _launch_token(self):
+        """The XDG_ACTIVATION_TOKEN a program started by sway's exec finds, or ""."""
+        script = os.path.join(self.runtime_dir, "print-token")
+        if not os.path.exists(script):
+            with open(script, "w") as f:
+                f.write('#!/bin/sh\nprintf %s "${XDG_ACTIVATION_TOKEN:-}" >"$1.part"\n'
+                        'mv "$1.part" "$1"\n')
+            os.chmod(script, 0o755)
+        self._tokens_asked = getattr(self, "_tokens_asked", 0) + 1
+        out = os.path.join(self.runtime_dir, "token-%d" % self._tokens_asked)
+        self.command("exec %s %s" % (script, out))
+        _wait(lambda: os.path.exists(out), 10, "sway's exec wrote no token file")
+        with open(out) as f:
+            token = f.read()
+        os.unlink(out)
+        return token
 
 
 # ---------------------------------------------------------------------------------------------
