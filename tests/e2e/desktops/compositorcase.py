@@ -17,12 +17,13 @@ STANDIN_TITLE = "Remote desktop"
 
 
 class StandIn:
-    """The full-screen GTK 3 stand-in client (standin.py), its report lines read as they come."""
+    """The full-screen GTK 3 stand-in client (standin.py), or another program that reports as
+    it does (program: its argv before the title), its report lines read as they come."""
 
-    def __init__(self, desk, platform, title=STANDIN_TITLE):
+    def __init__(self, desk, platform, title=STANDIN_TITLE, program=None):
         self.title = title
-        self.process = desk.start([sys.executable, STANDIN, title], platform=platform,
-                                  stdout=subprocess.PIPE)
+        argv = (program or [sys.executable, STANDIN]) + [title]
+        self.process = desk.start(argv, platform=platform, stdout=subprocess.PIPE)
         self._reader = helperproc._PipeReader(os.dup(self.process.stdout.fileno()), "stand-in")
         self.process.stdout.close()
 
@@ -60,6 +61,7 @@ class DeskCase(signincase.SignInCase):
     """One compositor (cls.desk, shared by the tests of the module), one client platform."""
 
     platform = "wayland"
+    standin_program = None  # the stand-in client's argv before its title; None: standin.py
 
     def start_helper(self):
         return self.enterContext(self.desk.helper(self.platform))
@@ -94,7 +96,7 @@ class DeskCase(signincase.SignInCase):
 
     def clicked_standin(self):
         """A full-screen stand-in client that a person has just clicked: it has the keyboard."""
-        standin = StandIn(self.desk, self.platform)
+        standin = StandIn(self.desk, self.platform, program=self.standin_program)
         self.addCleanup(self.desk.stop, standin.process)
         self.addCleanup(standin.close)
         standin.wait_line(lambda line: line == "fullscreen", "being full-screen")
