@@ -31,13 +31,15 @@ packages=(
 )
 # The desktops the process tests start (sway with XWayland, openbox on Xvfb, GNOME's mutter and
 # KDE's KWin, headless) and the tools that stand in for a person there, with the full-screen GTK
-# 3 client they sign in over. Installed without their recommends: those are configuration
+# 3 client they sign in over; a private Kerberos realm (its KDC, kadmin.local, kinit) and GSSAPI
+# for the loopback SPNEGO server. Installed without their recommends: those are configuration
 # programs, menus and wallpapers (openbox's would bring a second Qt and GTK 2; mutter's and
 # KWin's whole desktops).
 lean_packages=(
     sway xwayland qt6-wayland wtype grim foot
     openbox xterm
     mutter kwin-wayland python3-dbus python3-gi gir1.2-gtk-3.0
+    krb5-kdc krb5-admin-server krb5-user python3-gssapi
     # The sign-in window as a child of the client's window: xcb for X11; for Wayland the
     # xdg-foreign client code (wayland-scanner, the protocol descriptions) and Qt's native
     # interface, which Qt 6.4 ships only among its private headers.

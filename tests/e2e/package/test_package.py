@@ -64,6 +64,8 @@ class UnpackedPackagesTest(unittest.TestCase):
         for library in ["libqt6core6", "libqt6webenginecore6", "libqt6webenginewidgets6",
                         "libqt6widgets6", "libc6", "libstdc++6"]:
             self.assertIn(library + " (>= ", depends)
+        # Kerberos single sign-on needs the GSSAPI library the engine loads by name.
+        self.assertIn("libgssapi-krb5-2", self.field("corvane-tavisk", "Recommends"))
         # The client carries the library inside: the helper's package stands alone.
         self.assertNotIn("libcorvane-tavisk-client", depends)
         self.assertNotIn("qt", self.field("libcorvane-tavisk-client1", "Depends"))

@@ -237,6 +237,22 @@ class RenderingTest(unittest.TestCase):
         self.type_and_submit(helper, port, window_id)
         self.finish(helper)
 
+    def test_switches_in_the_flags_variable_keep_the_software_default(self):
+        # The engine reads QTWEBENGINE_CHROMIUM_FLAGS alone once it is set (an administrator's
+        # Kerberos allow-list, say): the helper's own switch goes there too.
+        helper, port, window_id = self.start_helper(
+            extra_env={"QTWEBENGINE_CHROMIUM_FLAGS": "--auth-server-allowlist=localhost"})
+        switches = engine_switches(port)
+        gl_driver = maps_gl_driver(helper.pid)
+        self.close_window(helper, window_id)
+        self.finish(helper)
+        self.assertIn(SOFTWARE_BACKEND_LINE, helper.stderr_text())
+        self.assertIn("--disable-gpu", switches)
+        self.assertFalse(gl_driver)
+        # In the spelling this engine reads, whichever that is.
+        self.assertTrue({"--auth-server-allowlist=localhost",
+                         "--auth-server-whitelist=localhost"} & set(switches), switches)
+
     def test_gpu_switch_on_the_command_line_is_kept(self):
         helper, port, window_id = self.start_helper(extra_args=["--webEngineArgs",
                                                                 "--ignore-gpu-blocklist"])
