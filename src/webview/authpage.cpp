@@ -1,6 +1,5 @@
 #include "webview/authpage.h"
 
-#include "app/engineswitches.h"
 #include "signin/helperstate.h"
 #include "signin/redirect.h"
 #include "webview/authwindow.h"
@@ -9,7 +8,6 @@
 #include "webview/pagedialogs.h"
 
 #include <QAuthenticator>
-#include <QCoreApplication>
 #include <QPointer>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
@@ -19,7 +17,6 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 
-#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -31,21 +28,6 @@ const char kBeforeUnloadQuestion[]
 
 // The message of the error reply that ends a sign-in whose page can no longer be shown.
 const char kRenderProcessTerminated[] = "render_process_terminated";
-
-// The proxy's host with the port the helper's proxy settings give it: the engine names only
-// the host.
-QString proxyHostAndPort(const QString &host)
-{
-    std::vector<std::string> arguments;
-    for (const QString &argument : QCoreApplication::arguments())
-        arguments.push_back(argument.toStdString());
-    std::vector<const char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(argument.c_str());
-    argv.push_back(nullptr);
-    return QString::fromStdString(proxyAuthority(host.toStdString(), std::getenv,
-                                                 static_cast<int>(arguments.size()), argv.data()));
-}
 
 } // namespace
 
@@ -120,14 +102,14 @@ void AuthPage::onSelectClientCertificate(QWebEngineClientCertificateSelection se
 
 void AuthPage::onAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator)
 {
-    askForCredentials({false, requestUrl.host(), authenticator->realm()}, authenticator);
+    askForCredentials(serverChallenge(requestUrl, authenticator->realm()), authenticator);
 }
 
 void AuthPage::onProxyAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator,
                                              const QString &proxyHost)
 {
     Q_UNUSED(requestUrl);
-    askForCredentials({true, proxyHostAndPort(proxyHost), authenticator->realm()}, authenticator);
+    askForCredentials(proxyChallenge(proxyHost, authenticator->realm()), authenticator);
 }
 
 void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator *authenticator)
@@ -141,9 +123,7 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
         *authenticator = QAuthenticator();
         return;
     }
-    const QString key = QStringList{challenge.proxy ? QStringLiteral("proxy") : QString(),
-                                    challenge.host, challenge.realm}
-                            .join(QLatin1Char('\n'));
+    const QString key = challenge.key();
     challenge.lastRefused = key == answeredChallenge;
     auto *prompt = new CredentialsPrompt(challenge, view->window());
     window->adoptSignInWidget(prompt);

@@ -1,6 +1,9 @@
 #include "webview/credentialsprompt.h"
 
+#include "app/engineswitches.h"
+
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QFormLayout>
@@ -8,7 +11,12 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -25,6 +33,31 @@ QString promptText(const CredentialsChallenge &challenge)
 }
 
 } // namespace
+
+QString CredentialsChallenge::key() const
+{
+    return QStringList{proxy ? QStringLiteral("proxy") : QString(), host, realm}.join(
+        QLatin1Char('\n'));
+}
+
+CredentialsChallenge serverChallenge(const QUrl &requestUrl, const QString &realm)
+{
+    return {false, requestUrl.host(), realm};
+}
+
+CredentialsChallenge proxyChallenge(const QString &proxyHost, const QString &realm)
+{
+    std::vector<std::string> arguments;
+    for (const QString &argument : QCoreApplication::arguments())
+        arguments.push_back(argument.toStdString());
+    std::vector<const char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    const std::string authority = proxyAuthority(proxyHost.toStdString(), std::getenv,
+                                                 static_cast<int>(arguments.size()), argv.data());
+    return {true, QString::fromStdString(authority), realm};
+}
 
 CredentialsPrompt::CredentialsPrompt(const CredentialsChallenge &challenge, QWidget *parent)
     : QDialog(parent)

@@ -5,6 +5,7 @@
 #include <QString>
 
 class QAuthenticator;
+class QUrl;
 class QLabel;
 class QLineEdit;
 
@@ -16,7 +17,16 @@ struct CredentialsChallenge {
     QString realm;
     // The answer given to the same challenge a moment ago was refused.
     bool lastRefused = false;
+
+    // Equal for the same asker (server or proxy, host, realm), whatever lastRefused says.
+    QString key() const;
 };
+
+// The challenge of the server of `requestUrl`.
+CredentialsChallenge serverChallenge(const QUrl &requestUrl, const QString &realm);
+// The challenge of the proxy `proxyHost`, which the engine names without its port: the port
+// is taken from the helper's proxy settings, when they name that host.
+CredentialsChallenge proxyChallenge(const QString &proxyHost, const QString &realm);
 
 // A non-modal dialog on top of the sign-in window for one challenge of the engine: who asks,
 // a user name and a masked password, "Sign in" (Enter) and "Cancel" (Escape). The user name
