@@ -129,9 +129,12 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
     window->adoptSignInWidget(prompt);
     // The wait runs events: the helper may quit, and take this page with it, meanwhile.
     const QPointer<AuthPage> alive(this);
+    waitingForCredentials = true;
     answerChallenge(prompt, authenticator);
-    if (!alive.isNull())
-        answeredChallenge = authenticator->isNull() ? QString() : key;
+    if (alive.isNull())
+        return;
+    waitingForCredentials = false;
+    answeredChallenge = authenticator->isNull() ? QString() : key;
 }
 
 void AuthPage::denyPermissionRequests()

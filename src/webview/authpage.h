@@ -29,6 +29,9 @@ public:
     // Stops the page for good: no more signals reach the sign-in, no script runs and nothing
     // loads. The caller deletes the page afterwards.
     void retire();
+    // True while the page waits for the answer of its credentials prompt, inside the engine's
+    // call: deleting it then would pull the page from under that call.
+    bool isWaitingForCredentials() const { return waitingForCredentials; }
 
 Q_SIGNALS:
     // The page asked for a window of its own (window.open, a link with a target): `popup` is a
@@ -61,4 +64,5 @@ private:
     // The challenge last answered in the load in flight; the same one again means the answer
     // was refused.
     QString answeredChallenge;
+    bool waitingForCredentials = false;
 };

@@ -160,7 +160,14 @@ void AuthWindow::endSignIn()
     page = newPage(view);
     view->setPage(page);
     ended->retire();
-    delete ended;
+    if (ended->isWaitingForCredentials()) {
+        // The engine's call that waits for the prompt's answer is still on the stack: the page
+        // goes once it has returned, and on its own, in case the window goes first.
+        ended->setParent(nullptr);
+        ended->deleteLater();
+    } else {
+        delete ended;
+    }
     cancelActivation(this);
     parent.release(this);
     // Every sign-in gets a new native window, as after a close. A window that is hidden and

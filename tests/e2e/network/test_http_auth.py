@@ -75,6 +75,8 @@ class HttpAuthentication(unittest.TestCase):
         output = "\n".join(helper.stdout_lines) + helper.stderr_text()
         for secret in (PASSWORD, WRONG):
             self.assertNotIn(secret, output)
+        # A page whose sign-in ended while its prompt was up went too, before the profile.
+        self.assertNotIn("still not deleted", output)
 
     def test_wrong_then_right_password(self):
         cases = [
