@@ -487,9 +487,11 @@ class Openbox:
     def _start(self):
         read_end, write_end = os.pipe()
         try:
+            # -noreset: Xvfb starts over whenever its last client leaves, and a window manager
+            # that arrives during such a reset finds no display and exits at once.
             self.xvfb = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.size + "x24",
-                 "-nolisten", "tcp"],
+                 "-nolisten", "tcp", "-noreset"],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 pass_fds=(write_end,), start_new_session=True)
         finally:
