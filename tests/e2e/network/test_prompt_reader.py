@@ -54,10 +54,11 @@ class PromptAsRead(unittest.TestCase):
                              "params": dict(url=url, title=TITLE, redirect_uri=REDIRECT)})
 
                 def prompt_read(nodes, refused):
-                    dialog = screenreader.find(nodes, "dialog", title)
-                    user = screenreader.find(nodes, "text", "User name")
-                    password = screenreader.find(nodes, "password text", "Password")
-                    labels = [n.name for n in nodes if n.role == "label" and showing(n)]
+                    atspi = screenreader.pyatspi
+                    dialog = screenreader.find(nodes, atspi.ROLE_DIALOG, title)
+                    user = screenreader.find(nodes, atspi.ROLE_TEXT, "User name")
+                    password = screenreader.find(nodes, atspi.ROLE_PASSWORD_TEXT, "Password")
+                    labels = [n.name for n in nodes if n.role == atspi.ROLE_LABEL and showing(n)]
                     return (dialog and user and password and user.focused
                             and (who.format(port=server.port) + '\nIt names itself "corp".')
                             in labels
