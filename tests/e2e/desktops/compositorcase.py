@@ -71,9 +71,10 @@ class DeskCase(signincase.SignInCase):
         and the keyboard, as a person waits before typing."""
         raise NotImplementedError
 
-    def assert_over(self, title, standin):
+    def assert_over(self, title, standin, parent):
         """Whatever the compositor tells about the sign-in window titled title, up with the
-        keyboard over the stand-in client: stacked above it, transient for it."""
+        keyboard over the stand-in client: stacked above it, and transient for it exactly
+        when parent (the parent_window the sign-in was asked with) is set."""
 
     def type_sign_in(self, helper, request_id, title, standin=None, **extra):
         """A whole sign-in typed from the first key: no click, the window must have the
@@ -83,7 +84,7 @@ class DeskCase(signincase.SignInCase):
         if standin is not None:
             if not helperproc.wait_until(lambda: not standin.has_focus(), 10):
                 raise AssertionError("the client kept the keyboard: %r" % standin.lines())
-            self.assert_over(title, standin)
+            self.assert_over(title, standin, extra.get("parent_window"))
         self.desk.type(USER, ("key", "Tab"), PASSWORD, ("key", "Return"))
         self.assert_signed_in(helper, request_id, url)
 
@@ -94,21 +95,35 @@ class DeskCase(signincase.SignInCase):
         self.desk.press(["alt"], "F4")
         self.assert_cancelled(helper, request_id)
 
-    def clicked_standin(self):
-        """A full-screen stand-in client that a person has just clicked: it has the keyboard."""
+    def full_screen_standin(self):
+        """The stand-in client, up and full-screen."""
         standin = StandIn(self.desk, self.platform, program=self.standin_program)
         self.addCleanup(self.desk.stop, standin.process)
         self.addCleanup(standin.close)
         standin.wait_line(lambda line: line == "fullscreen", "being full-screen")
-        # The window may take the pointer's first click while it settles; a person whose
-        # click did nothing clicks again.
+        return standin
+
+    def click(self, standin):
+        """A person clicks into the full-screen client: it has the keyboard then. The window
+        may miss the pointer's first click while it settles; a person whose click did nothing
+        clicks again."""
+        def clicks():
+            return standin.lines().count("clicked")
+
+        before = clicks()
         for _ in range(5):
             self.desk.click()
-            if helperproc.wait_until(lambda: "clicked" in standin.lines(), 2):
+            if helperproc.wait_until(lambda: clicks() > before, 2):
                 break
-        standin.wait_line(lambda line: line == "clicked", "a click", timeout=0)
+        else:
+            raise AssertionError("the stand-in client saw no click: %r" % standin.lines())
         if not helperproc.wait_until(standin.has_focus, signincase.REPLY_TIMEOUT):
             raise AssertionError("the clicked stand-in has no keyboard: %r" % standin.lines())
+
+    def clicked_standin(self):
+        """A full-screen stand-in client that a person has just clicked: it has the keyboard."""
+        standin = self.full_screen_standin()
+        self.click(standin)
         return standin
 
     def check_typed_sign_ins_and_alt_f4(self):
@@ -119,11 +134,20 @@ class DeskCase(signincase.SignInCase):
         self.type_sign_in(helper, 3, "Sign in again")
         self.assert_clean_exit(helper)
 
-    def check_sign_in_over_a_clicked_full_screen_client(self, **extra):
-        """Returns the stand-in, for the caller's own checks after the sign-in."""
-        standin = self.clicked_standin()
+    def check_sign_ins_over_a_clicked_full_screen_client(self):
+        """Sign-ins over a full-screen client that a person has just clicked, the second one
+        with the client's window as parent_window; the window, reused, has no parent again
+        for the third. Every key typed goes to the sign-in, none to the client."""
+        standin = self.full_screen_standin()
+        handle = standin.handle()
         helper = self.start_helper()
-        self.type_sign_in(helper, 1, "Sign in over the client", standin=standin, **extra)
+        for request_id, parent in ((1, None), (2, handle), (3, None)):
+            with self.subTest(parent_window=parent):
+                self.click(standin)
+                extra = {"parent_window": parent} if parent else {}
+                self.type_sign_in(helper, request_id, "Sign in over the client %d" % request_id,
+                                  standin=standin, **extra)
         self.assertEqual(standin.keys(), [], "keys typed into the sign-in reached the client")
         self.assert_clean_exit(helper)
-        return standin
+        if handle is None:
+            self.skipTest("the stand-in client could not export its window here")

@@ -47,8 +47,8 @@ class NativeWayland(GnomeCase):
     def test_typed_sign_ins_and_alt_f4(self):
         self.check_typed_sign_ins_and_alt_f4()
 
-    def test_sign_in_over_a_clicked_full_screen_client(self):
-        self.check_sign_in_over_a_clicked_full_screen_client()
+    def test_sign_ins_over_a_clicked_full_screen_client(self):
+        self.check_sign_ins_over_a_clicked_full_screen_client()
 
 
 class Xwayland(GnomeCase):
@@ -75,18 +75,23 @@ class Xwayland(GnomeCase):
             raise AssertionError("window %r never became mutter's active window" % title)
         self.wait_ready(helper, url)
 
-    def assert_over(self, title, standin):
+    def assert_over(self, title, standin, parent):
         (sign_in,) = self.x_windows("search", "--onlyvisible", "--name", "^%s$" % title)
         client = int(standin.handle().split(":")[1], 16)
         stacking = self.stacking()
         self.assertGreater(stacking.index(sign_in), stacking.index(client),
                            "the sign-in window is below the full-screen client")
+        done = subprocess.run(["xprop", "-id", str(sign_in), "WM_TRANSIENT_FOR"],
+                              env=self.desk.env("xcb"), capture_output=True, text=True,
+                              timeout=10)
+        transient_for = int(done.stdout.split("#")[1], 16) if "#" in done.stdout else None
+        self.assertEqual(transient_for, client if parent else None, done.stdout)
 
     def test_typed_sign_ins_and_alt_f4(self):
         self.check_typed_sign_ins_and_alt_f4()
 
-    def test_sign_in_over_a_clicked_full_screen_client(self):
-        self.check_sign_in_over_a_clicked_full_screen_client()
+    def test_sign_ins_over_a_clicked_full_screen_client(self):
+        self.check_sign_ins_over_a_clicked_full_screen_client()
 
 
 if __name__ == "__main__":

@@ -51,7 +51,7 @@ class ParentTests:
         parent, each set as the parent of a surface before that surface's first buffer; checked
         where the compositor tells nothing itself."""
 
-    def assert_over(self, title, standin):
+    def assert_over(self, title, standin, parent):
         self.assert_parent(title)
 
     def exported_handle(self, standin):

@@ -161,7 +161,9 @@ class Session:
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime_dir,
                "XDG_RUNTIME_DIR": self.runtime_dir, "LANG": "C.UTF-8",
                "DBUS_SESSION_BUS_ADDRESS": self.bus_address,
-               "WAYLAND_DISPLAY": self.wayland_display}
+               "WAYLAND_DISPLAY": self.wayland_display,
+               # GTK would look for an accessibility bus, which this session has not.
+               "NO_AT_BRIDGE": "1"}
         if self.x_display is not None:
             env["DISPLAY"] = self.x_display
         if self.x_authority is not None:

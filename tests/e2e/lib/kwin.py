@@ -18,7 +18,8 @@ import compositor
 import desktop
 
 # fake-input requests (org_kde_kwin_fake_input, KWin's protocol XML)
-_FAKE_AUTHENTICATE, _FAKE_POINTER_MOTION, _FAKE_BUTTON, _FAKE_KEYBOARD_KEY = 0, 1, 2, 10
+_FAKE_AUTHENTICATE, _FAKE_POINTER_MOTION, _FAKE_BUTTON = 0, 1, 2
+_FAKE_POINTER_MOTION_ABSOLUTE, _FAKE_KEYBOARD_KEY = 9, 10
 
 # Reports each window as one JSON line tagged with the query's token. KWin 5 names windows
 # "clients"; KWin 6 has workspace.windowList() and workspace.stackingOrder.
@@ -28,7 +29,10 @@ var active = workspace.activeWindow !== undefined ? workspace.activeWindow
                                                   : workspace.activeClient;
 var order = workspace.stackingOrder;
 print("%(token)s " + JSON.stringify(windows.map(function (w) {
+    var frame = w.frameGeometry, client = w.clientGeometry || w.bufferGeometry;
     return {caption: w.caption, active: w === active, fullScreen: w.fullScreen,
+            frame: [frame.x, frame.y, frame.width, frame.height],
+            client: [client.x, client.y, client.width, client.height],
             normal: w.normalWindow, transientFor: w.transientFor ? w.transientFor.caption : null,
             stacking: order ? order.indexOf(w) : w.stackingOrder};
 })));
@@ -111,9 +115,9 @@ class KWin(compositor.Session):
     def press(self, modifiers, key):
         self.type(("press", modifiers, key))
 
-    def click(self):
-        """A left click where the pointer is (the middle of the screen)."""
-        self._input.click()
+    def click(self, at=None):
+        """A left click at the point at, (x, y) on the screen, or where the pointer is."""
+        self._input.click(at)
 
     # -- what KWin knows ---------------------------------------------------------------------
 
@@ -126,7 +130,8 @@ class KWin(compositor.Session):
         return done.stdout.strip()
 
     def windows(self):
-        """Every window KWin manages, as dicts: caption, active, fullScreen, normal,
+        """Every window KWin manages, as dicts: caption, active, fullScreen, normal, frame
+        and client ([x, y, width, height] with and without the title bar),
         transientFor (the parent's caption or None) and stacking (higher is above)."""
         token = "tavisk-facts-%d" % next(self._tokens)
         path = os.path.join(self.runtime_dir, token + ".js")
@@ -235,9 +240,13 @@ class _FakeInput:
             self._send(self._fake, _FAKE_KEYBOARD_KEY, struct.pack("<II", code, int(pressed)))
             self._roundtrip()
 
-    def click(self):
-        # A small move first, so that KWin picks the window under the pointer.
-        self._send(self._fake, _FAKE_POINTER_MOTION, struct.pack("<ii", 256, 256))
+    def click(self, at=None):
+        if at is None:
+            # A small move first, so that KWin picks the window under the pointer.
+            self._send(self._fake, _FAKE_POINTER_MOTION, struct.pack("<ii", 256, 256))
+        else:
+            self._send(self._fake, _FAKE_POINTER_MOTION_ABSOLUTE,
+                       struct.pack("<ii", int(at[0] * 256), int(at[1] * 256)))
         for pressed in (1, 0):
             self._send(self._fake, _FAKE_BUTTON, struct.pack("<II", compositor.BTN_LEFT,
                                                              pressed))
