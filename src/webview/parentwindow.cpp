@@ -58,26 +58,36 @@ void centreOver(QWidget *window, const QRect &over)
 
 template<typename Reply> using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
 
-// The X window's rectangle on the screen, in X pixels; nothing when the id names no window (any
-// more). The requests are checked: a stale id comes back here, not as a warning on stderr.
-std::optional<QRect> x11ScreenRect(std::uint32_t id)
+// The X window's rectangle on the screen, in X pixels, while it is shown; nothing when the id
+// names no window (any more) or one that is not shown (minimised, say): a window manager keeps
+// the transients of such a window hidden with it, and the sign-in would wait unseen. The
+// requests are checked: a stale id comes back here, not as a warning on stderr.
+std::optional<QRect> x11ShownRect(std::uint32_t id)
 {
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t *connection = x11 != nullptr ? x11->connection() : nullptr;
     if (connection == nullptr)
         return std::nullopt;
+    const xcb_get_window_attributes_cookie_t attributesAsked
+        = xcb_get_window_attributes(connection, id);
+    const xcb_get_geometry_cookie_t geometryAsked = xcb_get_geometry(connection, id);
     xcb_generic_error_t *error = nullptr;
-    const XcbReply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), &error), &std::free);
+    const XcbReply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(connection, attributesAsked, &error), &std::free);
     std::free(error);
-    if (geometry == nullptr)
+    error = nullptr;
+    const XcbReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection, geometryAsked, &error), &std::free);
+    std::free(error);
+    if (attributes == nullptr || geometry == nullptr
+        || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
         return std::nullopt;
     error = nullptr;
     const XcbReply<xcb_translate_coordinates_reply_t> origin(
         xcb_translate_coordinates_reply(
             connection, xcb_translate_coordinates(connection, id, geometry->root, 0, 0), &error),
         &std::free);
-    std::free(error); // a pixmap's id has a geometry, but no place on the screen
+    std::free(error);
     if (origin == nullptr)
         return std::nullopt;
     return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
@@ -213,7 +223,7 @@ void ParentWindow::prepare(QWidget *window, const ParentHandle &parent)
     bool transient = false;
 #ifdef TAVISK_HAVE_XCB
     if (parent.system == ParentHandle::System::X11 && onPlatform("xcb")) {
-        if (const std::optional<QRect> rect = x11ScreenRect(parent.x11Window)) {
+        if (const std::optional<QRect> rect = x11ShownRect(parent.x11Window)) {
             // Qt's X11 platform writes WM_TRANSIENT_FOR only for dialogs and other transient
             // window types; a dialog is also what window managers keep above its parent.
             setWindowType(window, Qt::Dialog);

@@ -137,6 +137,8 @@ class ParentOnOpenbox(test_openbox.OpenboxCase):
     def test_a_parent_that_cannot_be_used_is_left_out(self):
         client = self.client()
         gone = self.client_gone()
+        unmapped = self.x.screen().root.create_window(0, 0, 10, 10, 0, X.CopyFromParent)
+        self.x.sync()
         cases = [
             ("malformed", "x11:zz"),
             ("no id", "x11:"),
@@ -145,6 +147,7 @@ class ParentOnOpenbox(test_openbox.OpenboxCase):
             ("upper-case prefix", "X11:%x" % client),
             ("not a string", 0x1000),
             ("a window that is gone", "x11:%x" % gone),
+            ("a window not shown", "x11:%x" % unmapped.id),
             ("another window system's", "wayland:%x" % client),
         ]
         helper = self.start_helper()
