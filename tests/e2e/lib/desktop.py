@@ -47,10 +47,11 @@ class Account:
             return {}
         return {"user": self.uid, "group": self.gid, "extra_groups": []}
 
-    def reachable_binary(self):
-        """The helper binary as this account can run it: TAVISK_BINARY itself, or a copy in a
-        folder of the account's when the build lies where it cannot look (under /root, say)."""
-        path = helperproc.binary_path()
+    def reachable_binary(self, path=None):
+        """A built program (by default the helper, TAVISK_BINARY) as this account can run it:
+        the program itself, or a copy in a folder of the account's when the build lies where it
+        cannot look (under /root, say)."""
+        path = path or helperproc.binary_path()
         if not self.switch:
             return path
         probe = subprocess.run(["test", "-x", path], **self.popen_args())
@@ -271,10 +272,10 @@ class Sway:
                                  % (argv, done.returncode, done.stderr.decode("utf-8", "replace")))
         return done.stdout
 
-    def start(self, argv, platform="wayland"):
+    def start(self, argv, platform="wayland", stdout=subprocess.DEVNULL):
         """Starts a client that runs until the session ends (a terminal, say)."""
         process = subprocess.Popen(argv, env=self.env(platform), stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   stdout=stdout, stderr=subprocess.DEVNULL,
                                    start_new_session=True, **self.account.popen_args())
         self._clients.append(process)
         return process
