@@ -16,7 +16,6 @@ class; each test starts its own helper and client."""
 import os
 import re
 import sys
-import types
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
