@@ -64,6 +64,10 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION net)
 # Kerberos single sign-on: the engine loads the GSSAPI library itself when a server allowed by
 # the administrator asks for Negotiate; without it every other sign-in still works.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "libgssapi-krb5-2")
+# Besides the libraries: Qt's own translations (the standard buttons, the engine's edit menu in
+# the person's language) and the current public suffix list (the origin strip's registrable
+# domain); the helper reads both as files.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "qt6-translations-l10n, publicsuffix")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
 "graphical web sign-in helper for remote-desktop clients
 A program that needs the result of an interactive web sign-in starts

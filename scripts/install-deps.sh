@@ -19,6 +19,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     nlohmann-json3-dev
     qt6-base-dev qt6-webengine-dev libgl-dev
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n libpsl-dev publicsuffix
     xvfb xauth xdotool x11-utils
     python3 python3-xlib python3-websocket
     openssl libnss3-tools

@@ -1,10 +1,13 @@
 #include "app/startup.h"
 
+#include "app/acceptlanguage.h"
 #include "app/accessibility.h"
 #include "app/arguments.h"
 #include "app/engineswitches.h"
+#include "app/quietlogging.h"
 #include "app/quitapplication.h"
 #include "app/renderingchoice.h"
+#include "app/translations.h"
 #include "channel/commandloop.h"
 #include "channel/guicalls.h"
 #include "channel/replies.h"
@@ -75,6 +78,10 @@ int runHelper(int argc, char **argv)
         return 1;
     }
 
+    // Nothing on standard error when all goes well: a client may show whatever arrives there to
+    // the person as an error. QT_LOGGING_RULES brings Qt's and the engine's messages back.
+    quietQtLogging();
+
     // Read by the engine when it starts: screen readers see the page, not an empty document.
     exposePageContentByDefault();
 
@@ -113,9 +120,14 @@ int runHelper(int argc, char **argv)
     // Closing the sign-in window ends a sign-in, never the helper.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    installTranslations();
+
     HelperState state;
     QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
     state.defaultUserAgent = profile->httpUserAgent().toStdString();
+    // The engine sends no Accept-Language of its own: without this, every provider would show
+    // the person its default language.
+    profile->setHttpAcceptLanguage(QString::fromStdString(acceptLanguageFor(std::getenv)));
 
     BrokerSchemeHandler schemeHandler(&state);
     profile->installUrlSchemeHandler(BrokerSchemeHandler::schemeName(), &schemeHandler);

@@ -2,19 +2,28 @@
 
 #include "channel/guicalls.h"
 #include "signin/helperstate.h"
+#include "signin/siteorigin.h"
 #include "webview/authpage.h"
+#include "webview/loadingview.h"
+#include "webview/originstrip.h"
 #include "webview/windowactivation.h"
 
 #include <QCloseEvent>
+#include <QKeySequence>
 #include <QMenu>
 #include <QScreen>
+#include <QShortcut>
+#include <QStackedLayout>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <QWindow>
 
 #include <cstdio>
+#include <iterator>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -40,6 +49,52 @@ void offerOnlyEditingMenu(QWebEngineView *view)
         }
         menu->popup(view->mapToGlobal(at));
     });
+}
+
+// The strip follows every navigation of `page` and shows its loads' progress.
+void followInStrip(OriginStrip *strip, QWebEnginePage *page)
+{
+    QObject::connect(page, &QWebEnginePage::urlChanged, strip, &OriginStrip::showSite);
+    QObject::connect(page, &QWebEnginePage::loadStarted, strip,
+                     [strip] { strip->showProgress(0); });
+    QObject::connect(page, &QWebEnginePage::loadProgress, strip, &OriginStrip::showProgress);
+    QObject::connect(page, &QWebEnginePage::loadFinished, strip, &OriginStrip::hideProgress);
+}
+
+// `view` under a strip of its own, in one widget.
+QWidget *underStrip(OriginStrip *strip, QWidget *view, QWidget *parent)
+{
+    auto *holder = new QWidget(parent);
+    auto *column = new QVBoxLayout(holder);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(strip);
+    column->addWidget(view, 1);
+    return holder;
+}
+
+// The zoom levels a browser steps through, as factors.
+constexpr qreal kZoomSteps[]
+    = {0.25, 0.33, 0.5, 0.67, 0.75, 0.8, 0.9, 1.0, 1.1, 1.25, 1.5, 1.75, 2.0, 2.5, 3.0, 4.0, 5.0};
+
+qreal nextZoom(qreal current, int direction)
+{
+    if (direction == 0)
+        return 1.0;
+    // From a factor between two steps (the wheel's), the next step in that direction.
+    constexpr qreal kSlack = 0.001;
+    if (direction > 0) {
+        for (const qreal step : kZoomSteps) {
+            if (step > current + kSlack)
+                return step;
+        }
+        return current;
+    }
+    for (auto step = std::rbegin(kZoomSteps); step != std::rend(kZoomSteps); ++step) {
+        if (*step < current - kSlack)
+            return *step;
+    }
+    return current;
 }
 
 bool frameKnown(const QWidget *window)
@@ -96,12 +151,36 @@ void keepInsideScreenOnceFramed(QWidget *window)
 
 AuthWindow::AuthWindow(HelperState *state)
     : state(state)
-    , view(new QWebEngineView(this))
+    , strip(new OriginStrip)
+    , view(new QWebEngineView(static_cast<QWidget *>(nullptr)))
+    , loadingView(new LoadingView)
 {
-    setCentralWidget(view);
+    // The loading view lies over the page rather than instead of it: the page stays shown and
+    // keeps the keyboard focus while it loads underneath.
+    auto *pageArea = new QWidget;
+    auto *stack = new QStackedLayout(pageArea);
+    stack->setStackingMode(QStackedLayout::StackAll);
+    stack->addWidget(view);
+    stack->addWidget(loadingView);
+    loadingView->hide();
+    setCentralWidget(underStrip(strip, pageArea, this));
     offerOnlyEditingMenu(view);
     page = newPage(view);
     view->setPage(page);
+
+    // Window-wide, so that they work wherever the focus is in the window; the page takes
+    // neither key combination for itself. Ctrl+= is Ctrl+plus without Shift, as in browsers.
+    const std::pair<QKeySequence, int> zoomKeys[] = {
+        {QKeySequence::ZoomIn, 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_Equal), 1},
+        {QKeySequence::ZoomOut, -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_0), 0},
+    };
+    for (const auto &[keys, direction] : zoomKeys) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this,
+                [this, direction = direction] { zoomPage(direction); });
+    }
 }
 
 AuthWindow::~AuthWindow()
@@ -115,7 +194,15 @@ AuthPage *AuthWindow::newPage(QObject *parent)
 {
     auto *fresh = new AuthPage(state, QWebEngineProfile::defaultProfile(), parent);
     connect(fresh, &AuthPage::popupCreated, this, &AuthWindow::onPopupCreated);
+    followInStrip(strip, fresh);
+    fresh->setZoomFactor(zoomFactor);
     return fresh;
+}
+
+void AuthWindow::zoomPage(int direction)
+{
+    zoomFactor = nextZoom(page->zoomFactor(), direction);
+    page->setZoomFactor(zoomFactor);
 }
 
 void AuthWindow::beginSignIn(const SignInPage &signIn)
@@ -126,6 +213,14 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     fitToScreen(this);
     parent.prepare(this, signIn.parent);
     connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
+    // Until the first frame of the first page (the engine reports the page's size with it), or
+    // the end of its load when it fails before one.
+    strip->showSite(signIn.url);
+    loadingView->showConnecting(siteOriginOf(signIn.url).host);
+    connect(page, &QWebEnginePage::contentsSizeChanged, loadingView, &QWidget::hide,
+            Qt::SingleShotConnection);
+    connect(page, &QWebEnginePage::loadFinished, loadingView, &QWidget::hide,
+            Qt::SingleShotConnection);
     show();
     parent.attachShown(this);
     keepInsideScreenOnceFramed(this);
@@ -154,6 +249,8 @@ void AuthWindow::endSignIn()
     signInOpen = false;
     hide();
     dropSignInWidgets();
+    // Ctrl+wheel zooms inside the engine; what the person chose by either way carries over.
+    zoomFactor = page->zoomFactor();
     // The next page replaces this one before it goes, so the view never shows the old content
     // again and nothing of it (history, scripts, timers) survives into the next sign-in.
     AuthPage *ended = page;
@@ -205,26 +302,31 @@ void AuthWindow::onPopupCreated(AuthPage *popup)
 {
     // A popup is a window of the sign-in: on top of it, without an address bar, closed by
     // window.close() or by the end of the sign-in.
-    auto *popupView = new QWebEngineView(this);
-    popupView->setWindowFlag(Qt::Window);
-    popupView->setAttribute(Qt::WA_DeleteOnClose);
+    auto *popupView = new QWebEngineView(static_cast<QWidget *>(nullptr));
+    auto *popupStrip = new OriginStrip;
+    followInStrip(popupStrip, popup);
+    // A main window, as the sign-in's is, so that screen readers see a frame named by its title.
+    auto *popupWindow = new QMainWindow(this, Qt::Window);
+    popupWindow->setCentralWidget(underStrip(popupStrip, popupView, popupWindow));
+    popupWindow->setAttribute(Qt::WA_DeleteOnClose);
     // The popup shows its own document's title, as a browser's popup does; the sign-in
     // window's title stays the client's.
-    popupView->setWindowTitle(windowTitle());
-    connect(popup, &QWebEnginePage::titleChanged, popupView, [popupView](const QString &title) {
+    popupWindow->setWindowTitle(windowTitle());
+    connect(popup, &QWebEnginePage::titleChanged, popupWindow, [popupWindow](const QString &title) {
         if (!title.isEmpty())
-            popupView->setWindowTitle(literalWindowTitle(title));
+            popupWindow->setWindowTitle(literalWindowTitle(title));
     });
     offerOnlyEditingMenu(popupView);
     popup->setParent(popupView);
     popupView->setPage(popup);
     connect(popup, &AuthPage::popupCreated, this, &AuthWindow::onPopupCreated);
-    connect(popup, &QWebEnginePage::windowCloseRequested, popupView, &QWidget::close);
-    adoptSignInWidget(popupView);
-    popupView->resize(size() * 3 / 4);
-    popupView->show();
-    popupView->raise();
-    popupView->activateWindow();
+    connect(popup, &QWebEnginePage::windowCloseRequested, popupWindow, &QWidget::close);
+    adoptSignInWidget(popupWindow);
+    popupWindow->resize(size() * 3 / 4);
+    popupWindow->show();
+    popupWindow->raise();
+    popupWindow->activateWindow();
+    popupView->setFocus();
 }
 
 void AuthWindow::closeEvent(QCloseEvent *event)

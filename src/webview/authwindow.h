@@ -10,13 +10,17 @@
 struct HelperState;
 struct SignInPage;
 class AuthPage;
+class LoadingView;
+class OriginStrip;
 class QWebEngineView;
 
 // A top-level frame, titled as the client asks, holding the browser view of the sign-in in
-// flight. Each sign-in gets a fresh page; the widgets a sign-in opens besides (its popups, its
-// page's dialogs) belong to it and close when it ends. The user's close ends the sign-in in
-// flight as "user_cancelled". Lives on the GUI thread; owned by HelperState::window and
-// deleted only by quitApplication.
+// flight, under an origin strip that names the page's site, and behind a loading view until the
+// sign-in's first page paints. Each sign-in gets a fresh page; the widgets a sign-in opens
+// besides (its popups, its page's dialogs) belong to it and close when it ends. The user's close
+// ends the sign-in in flight as "user_cancelled". Ctrl+plus, Ctrl+minus and Ctrl+0 zoom the page;
+// the zoom stays for the later sign-ins of the run. Lives on the GUI thread; owned by
+// HelperState::window and deleted only by quitApplication.
 class AuthWindow : public QMainWindow
 {
     Q_OBJECT
@@ -46,13 +50,19 @@ private Q_SLOTS:
 
 private:
     AuthPage *newPage(QObject *parent);
+    // Zooms the page one step in (+1) or out (-1), or back to 100% (0).
+    void zoomPage(int direction);
     // Deletes the popups, dialogs and choosers of the sign-in; each unanswered one answers as
     // dismissed.
     void dropSignInWidgets();
 
     HelperState *const state;
+    OriginStrip *const strip;
     QWebEngineView *const view;
+    LoadingView *const loadingView;
     AuthPage *page = nullptr;
+    // The person's zoom, kept from one sign-in's page to the next.
+    qreal zoomFactor = 1.0;
     bool signInOpen = false;
     QList<QPointer<QWidget>> signInWidgets;
     ParentWindow parent; // the client's window of the sign-in in flight

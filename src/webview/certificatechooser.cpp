@@ -45,7 +45,7 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     , selection(selection)
     , certificates(listOrder(selection.certificates()))
 {
-    setWindowTitle(QStringLiteral("Choose a certificate"));
+    setWindowTitle(tr("Choose a certificate"));
 
     // The engine gives the host as a URL with no scheme; its authority is host and port. Plain
     // text: the host comes from the network and must not be read as markup.
@@ -53,14 +53,13 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     prompt->setTextFormat(Qt::PlainText);
     prompt->setWordWrap(true);
     prompt->setText(
-        QStringLiteral("%1 asks for a certificate to identify you. Present the selected one, or "
-                       "continue without a certificate.")
+        tr("%1 asks for a certificate to identify you. Present the selected one, or continue "
+           "without a certificate.")
             .arg(selection.host().authority()));
 
     list = new QTreeWidget;
     list->setColumnCount(3);
-    list->setHeaderLabels(
-        {QStringLiteral("Issued to"), QStringLiteral("Issued by"), QStringLiteral("Valid")});
+    list->setHeaderLabels({tr("Issued to"), tr("Issued by"), tr("Valid")});
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setAllColumnsShowFocus(true);
@@ -68,10 +67,10 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     for (const QSslCertificate &certificate : certificates) {
         auto *row = new QTreeWidgetItem(
             {certificate.subjectDisplayName(), certificate.issuerDisplayName(),
-             QStringLiteral("%1 to %2")
+             tr("%1 to %2", "a certificate's validity, from one date to another")
                  .arg(dateText(certificate.effectiveDate()), dateText(certificate.expiryDate()))});
         // Two certificates may carry the same name; the serial number tells them apart.
-        row->setToolTip(0, QStringLiteral("Serial number %1").arg(serialText(certificate)));
+        row->setToolTip(0, tr("Serial number %1").arg(serialText(certificate)));
         list->addTopLevelItem(row);
     }
     list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -81,9 +80,8 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     // Made inside the dialog, so that the default button below is the dialog's own default,
     // which it returns to whenever the focus leaves a button.
     auto *buttons = new QDialogButtonBox(this);
-    continueButton = buttons->addButton(QStringLiteral("Continue"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Continue without a certificate"),
-                       QDialogButtonBox::RejectRole);
+    continueButton = buttons->addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(tr("Continue without a certificate"), QDialogButtonBox::RejectRole);
     // Enter in the list presses the default button: the selected certificate is presented.
     continueButton->setDefault(true);
     continueButton->setEnabled(list->currentItem() != nullptr);
@@ -142,8 +140,8 @@ void CertificateChooser::accept()
         QByteArray pin = pinEdit->text().toUtf8();
         pinEdit->clear();
         if (!openToken(login, pin)) {
-            pinPrompt->setText(QStringLiteral("That PIN did not open \"%1\". Try again, or "
-                                              "continue without a certificate.")
+            pinPrompt->setText(tr("That PIN did not open \"%1\". Try again, or continue "
+                                  "without a certificate.")
                                    .arg(login.tokenName));
             pinEdit->setFocus();
             return;
@@ -156,7 +154,7 @@ void CertificateChooser::askForPin()
 {
     // The choice is made; only the PIN is asked for now, for that certificate's token.
     pinPrompt->setText(
-        QStringLiteral("Enter the PIN or password of \"%1\", which holds this certificate's key.")
+        tr("Enter the PIN or password of \"%1\", which holds this certificate's key.")
             .arg(login.tokenName));
     pinPrompt->show();
     pinEdit->show();

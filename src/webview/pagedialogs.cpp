@@ -4,6 +4,7 @@
 #include "webview/authwindow.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -142,7 +143,9 @@ void PageDialogsHandler::requestStarted(QWebEngineUrlRequestJob *job)
     const QString message = query.queryItemValue(QStringLiteral("message"), QUrl::FullyDecoded);
     const QString defaultText = query.queryItemValue(QStringLiteral("default"), QUrl::FullyDecoded);
     QDialog *dialog = makeDialog(kind, message, defaultText, window, answer);
-    dialog->setWindowTitle(QStringLiteral("%1 says").arg(originText(job)));
+    dialog->setWindowTitle(
+        QCoreApplication::translate("PageDialogs", "%1 says", "a page's dialog, by its origin")
+            .arg(originText(job)));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Whatever closes the dialog without an answer (Cancel, Escape, the window's close, the
     // end of the sign-in) dismisses it.

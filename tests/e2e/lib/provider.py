@@ -3,8 +3,8 @@
 Serves a sign-in page with a user-name field, a password field and the buttons "Sign in" and
 "Cancel", plus pages that a test configures to end a sign-in in a particular way (a server
 redirect, a script navigation, an image, a frame, a page that never redirects, a page that
-redirects late). Every request is recorded with its path and its User-Agent header, so a test can show
-that the redirect URI was never fetched and which user agent the engine sent.
+redirects late). Every request is recorded with its path and its User-Agent and Accept-Language
+headers, so a test can show that the redirect URI was never fetched and what the engine sent.
 
 Authorisation codes and the targets of the configured pages live on the server only: the URL
 of a page the browser shows never holds a code, so a code that turns up on the helper's
@@ -31,7 +31,7 @@ IMAGE = "image"  # the page holds <img src=target>
 IFRAME = "iframe"  # the page holds <iframe src=target>
 NEVER = "never"  # a page that never leaves
 LATE = "late"  # the page sends a beacon after a delay, then sets location.href to the target
-CUSTOM = "custom"  # the page is the given HTML, sent with the given extra headers
+CUSTOM = "custom"  # the page is the given HTML, sent with the given extra headers after delay_ms
 
 _SIGN_IN_PAGE = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>Provider sign-in</title>
@@ -111,10 +111,11 @@ _PLAIN_PAGE = """<!DOCTYPE html>
 class Request:
     """One request as the server saw it."""
 
-    def __init__(self, method, path, user_agent, form=None):
+    def __init__(self, method, path, user_agent, form=None, accept_language=None):
         self.method = method
         self.path = path  # path and query, as in the request line
         self.user_agent = user_agent
+        self.accept_language = accept_language
         self.form = form or {}
         self.time = time.monotonic()
 
@@ -306,7 +307,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     # -- requests ----------------------------------------------------------------------------
 
     def do_GET(self):
-        self.owner._record(Request("GET", self.path, self.headers.get("User-Agent")))
+        self.owner._record(Request("GET", self.path, self.headers.get("User-Agent"),
+                                   accept_language=self.headers.get("Accept-Language")))
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query)
         if url.path == "/login":
@@ -403,6 +405,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._html(_PLAIN_PAGE.format(title="Redirecting later",
                                           body="<script>%s</script>" % script))
         elif kind == CUSTOM:
+            # A slow provider: the browser has nothing to show until the answer comes.
+            time.sleep(page["delay_ms"] / 1000)
             text = page["html"].replace("{beacon}", "/beacon/" + name)
             self._send(200, text.encode("utf-8"), headers=page["headers"])
         else:

@@ -66,12 +66,20 @@ class UnpackedPackagesTest(unittest.TestCase):
             self.assertIn(library + " (>= ", depends)
         # Kerberos single sign-on needs the GSSAPI library the engine loads by name.
         self.assertIn("libgssapi-krb5-2", self.field("corvane-tavisk", "Recommends"))
+        # What the helper reads as files: Qt's translations and the public suffix list.
+        for package in ["qt6-translations-l10n", "publicsuffix"]:
+            self.assertIn(package, depends.replace(",", " ").split())
         # The client carries the library inside: the helper's package stands alone.
         self.assertNotIn("libcorvane-tavisk-client", depends)
         self.assertNotIn("qt", self.field("libcorvane-tavisk-client1", "Depends"))
         self.assertEqual(self.field("libcorvane-tavisk-client-dev", "Depends"),
                          "libcorvane-tavisk-client1 (= %s)"
                          % self.field("libcorvane-tavisk-client1", "Version"))
+
+    def test_helper_translations_are_installed_where_the_helper_looks(self):
+        # Beside the binary's folder, as src/app/translations.cpp looks for them.
+        self.assertTrue(os.path.isfile(os.path.join(
+            self.bindir, "..", "share", "corvane-tavisk", "translations", "corvane-tavisk_de.qm")))
 
     def test_symbols_file_lists_exactly_what_the_library_exports(self):
         control = tempfile.mkdtemp(prefix="tavisk-deb-control-")

@@ -1,0 +1,19 @@
+// What the helper writes to standard error: nothing when all goes well.
+#pragma once
+
+#include "app/renderingchoice.h"
+
+#include <string>
+
+// True unless the person asked for Qt's messages: QT_LOGGING_RULES or QT_LOGGING_CONF set to
+// anything. Pure: it reads only `environment`.
+bool wantsQuietLogging(const EnvironmentLookup &environment);
+
+// `message` on one line with the given prefix: each run of line breaks and the blanks around it
+// becomes "; ", and blanks at either end go.
+std::string oneLogLine(const std::string &prefix, const std::string &message);
+
+// Unless the environment asks for Qt's messages: Qt's and the engine's debug and info messages
+// are turned off, warnings are dropped too (the last one is kept to explain a fatal error), and
+// a critical or fatal message is written as one line. Called before the application object.
+void quietQtLogging();
