@@ -50,6 +50,53 @@
     </message>
 </context>
 <context>
+    <name>CredentialsPrompt</name>
+    <message>
+        <source>The proxy %1 asks for your user name and password.</source>
+        <translation>Der Proxy %1 fragt nach Ihrem Benutzernamen und Passwort.</translation>
+    </message>
+    <message>
+        <source>%1 asks for your user name and password.</source>
+        <translation>%1 fragt nach Ihrem Benutzernamen und Passwort.</translation>
+    </message>
+    <message>
+        <source>It names itself &quot;%1&quot;.</source>
+        <translation>Angegebener Bereich: „%1“.</translation>
+    </message>
+    <message>
+        <source>Proxy authentication required</source>
+        <translation>Proxy-Anmeldung erforderlich</translation>
+    </message>
+    <message>
+        <source>Authentication required</source>
+        <translation>Anmeldung erforderlich</translation>
+    </message>
+    <message>
+        <source>The last user name and password were refused. Try again.</source>
+        <translation>Benutzername und Passwort wurden abgelehnt. Versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>Benutzername</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>&amp;Benutzername:</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>&amp;Passwort:</translation>
+    </message>
+    <message>
+        <source>Sign in</source>
+        <translation>Anmelden</translation>
+    </message>
+</context>
+<context>
     <name>LoadingView</name>
     <message>
         <source>Loading</source>
