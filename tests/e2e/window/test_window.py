@@ -56,6 +56,11 @@ def subtree(nodes, top):
     return below
 
 
+def role(name):
+    """AT-SPI's number for a role ("push button": ROLE_PUSH_BUTTON); names vary by release."""
+    return getattr(screenreader.pyatspi, "ROLE_" + name.upper().replace(" ", "_"))
+
+
 def showing(node):
     return node.accessible.getState().contains(screenreader.pyatspi.STATE_SHOWING)
 
@@ -65,33 +70,34 @@ class Window:
     (outside the page's document) and the page."""
 
     def __init__(self, nodes, title):
-        self.frame = next((n for n in nodes if n.depth == 1 and n.role == "frame"
+        self.frame = next((n for n in nodes if n.depth == 1 and n.role == role("frame")
                            and n.name == title), None)
         if self.frame is None:
             raise LookupError("no frame %r" % title)
         inside = subtree(nodes, self.frame)
-        document = next((n for n in inside if n.role == "document web"), None)
+        document = next((n for n in inside if n.role == role("document web")), None)
         page = set(map(id, subtree(inside, document))) if document else set()
         self.document = document
         self.around = [n for n in inside if id(n) not in page and n is not document]
 
     def part(self, name):
         """The named panel around the page (the strip "Site", the loading view "Loading")."""
-        return next((n for n in self.around if n.name == name and n.role != "progress bar"
-                     and n.role != "label"), None)
+        return next((n for n in self.around if n.name == name
+                     and n.role not in (role("progress bar"), role("label"))), None)
 
-    def showing_in(self, panel_name, role, name):
+    def showing_in(self, panel_name, kind, name):
         """True when the panel holds a showing object of that role and name."""
         panel = self.part(panel_name)
         if panel is None or not showing(panel):
             return False
-        return any(n.role == role and n.name == name and showing(n)
+        return any(n.role == role(kind) and n.name == name and showing(n)
                    for n in subtree(self.around, panel))
 
     def strip_labels(self):
         """The strip's showing labels' names, in order."""
         strip = self.part("Site")
-        return [n.name for n in subtree(self.around, strip) if n.role == "label" and showing(n)]
+        return [n.name for n in subtree(self.around, strip)
+                if n.role == role("label") and showing(n)]
 
 
 class WindowTest(unittest.TestCase):
@@ -137,8 +143,8 @@ class WindowTest(unittest.TestCase):
                                   and w.strip_labels() == ["Not secure", "127.0.0.1"],
                                   "the first page under its host")
         # Read-only: nothing around the page takes text or a press.
-        self.assertEqual([n for n in window.around if n.role in ("text", "entry", "push button",
-                                                                 "password text", "link")], [])
+        controls = [role(r) for r in ("text", "entry", "push button", "password text", "link")]
+        self.assertEqual([n for n in window.around if n.role in controls], [])
 
         # The person goes on to a page on another host: the strip follows.
         desk.wait_for_keyboard(title)
@@ -231,7 +237,8 @@ class WindowTest(unittest.TestCase):
                          None)
             if frame is None:
                 return None
-            buttons = sorted(n.name for n in subtree(nodes, frame) if n.role == "push button")
+            buttons = sorted(n.name for n in subtree(nodes, frame)
+                             if n.role == role("push button"))
             return buttons if buttons == ["Abbrechen", "OK"] else None
         screenreader.wait_for_tree(app, dialog, what="the page's question in German")
         desk.wait_for_keyboard("127.0.0.1 meldet")
