@@ -13,7 +13,17 @@
 # compressed (docs/CMakeLists.txt). Installed paths are relative to the prefix, so the main
 # build tree, configured for /usr/local, packages for /usr as well.
 
+# The packages are built on, and for, one Debian release: dpkg-shlibdeps takes their
+# dependencies from that release's libraries (Debian 13's Qt 6.8 packages carry other names and
+# versions than Debian 12's Qt 6.4). Each release's packages say which they are for in the
+# Debian revision (1.0-1+deb12, 1.0-1+deb13), which also lets an upgrade of the system from one
+# release to the next replace them. The changelog is the same for both.
+file(STRINGS /etc/os-release tavisk_os_version REGEX "^VERSION_ID=")
 set(tavisk_package_release 1)
+if(tavisk_os_version MATCHES "^VERSION_ID=\"?([0-9]+)\"?$")
+    set(tavisk_package_release 1+deb${CMAKE_MATCH_1})
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS /etc/os-release)
 set(tavisk_package_version ${PROJECT_VERSION}-${tavisk_package_release})
 
 # The two files every package's documentation folder must hold.
