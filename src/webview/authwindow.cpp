@@ -97,6 +97,23 @@ qreal nextZoom(qreal current, int direction)
     return current;
 }
 
+// Ctrl+plus, Ctrl+minus and Ctrl+0 anywhere in `window` call `zoom` with +1, -1 and 0. The
+// page takes none of them for itself. Ctrl+= is Ctrl+plus without Shift, as in browsers.
+template<typename Zoom> void addZoomKeys(QWidget *window, Zoom zoom)
+{
+    const std::pair<QKeySequence, int> zoomKeys[] = {
+        {QKeySequence::ZoomIn, 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_Equal), 1},
+        {QKeySequence::ZoomOut, -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_0), 0},
+    };
+    for (const auto &[keys, direction] : zoomKeys) {
+        auto *shortcut = new QShortcut(keys, window);
+        QObject::connect(shortcut, &QShortcut::activated, window,
+                         [zoom, direction = direction] { zoom(direction); });
+    }
+}
+
 bool frameKnown(const QWidget *window)
 {
     const QWindow *native = window->windowHandle();
@@ -168,19 +185,7 @@ AuthWindow::AuthWindow(HelperState *state)
     page = newPage(view);
     view->setPage(page);
 
-    // Window-wide, so that they work wherever the focus is in the window; the page takes
-    // neither key combination for itself. Ctrl+= is Ctrl+plus without Shift, as in browsers.
-    const std::pair<QKeySequence, int> zoomKeys[] = {
-        {QKeySequence::ZoomIn, 1},
-        {QKeySequence(Qt::CTRL | Qt::Key_Equal), 1},
-        {QKeySequence::ZoomOut, -1},
-        {QKeySequence(Qt::CTRL | Qt::Key_0), 0},
-    };
-    for (const auto &[keys, direction] : zoomKeys) {
-        auto *shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this,
-                [this, direction = direction] { zoomPage(direction); });
-    }
+    addZoomKeys(this, [this](int direction) { zoomPage(direction); });
 }
 
 AuthWindow::~AuthWindow()
@@ -319,6 +324,11 @@ void AuthWindow::onPopupCreated(AuthPage *popup)
     offerOnlyEditingMenu(popupView);
     popup->setParent(popupView);
     popupView->setPage(popup);
+    // At the person's zoom, which its own keys change for it alone.
+    popup->setZoomFactor(zoomFactor);
+    addZoomKeys(popupWindow, [popup](int direction) {
+        popup->setZoomFactor(nextZoom(popup->zoomFactor(), direction));
+    });
     connect(popup, &AuthPage::popupCreated, this, &AuthWindow::onPopupCreated);
     connect(popup, &QWebEnginePage::windowCloseRequested, popupWindow, &QWidget::close);
     adoptSignInWidget(popupWindow);

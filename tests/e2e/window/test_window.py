@@ -8,7 +8,9 @@ loopback provider.
 """
 
 import os
+import shutil
 import sys
+import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -17,6 +19,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "accessibility"))
 import screenreader  # noqa: E402
 import helperproc  # noqa: E402
 import provider as idp  # noqa: E402
+import tlsserver  # noqa: E402
 from signinfixture import error_raw, line, loaded, ok_raw, request  # noqa: E402
 
 REPLY_TIMEOUT = 30
@@ -44,6 +47,19 @@ def page_html(title, body="", script=""):
     return ("<!DOCTYPE html><html><head><meta charset='utf-8'><title>%s</title>"
             "<style>button { width: 300px; height: 60px; }</style></head><body><h1>%s</h1>%s"
             "<script>%s</script></body></html>" % (title, title, body, script))
+
+
+def zoom_page(title, body=""):
+    """A page that reports its zoom (the engine's device pixel ratio at scale 1) to its beacon
+    when it opens and whenever the zoom changes."""
+    return page_html(title, body, script=(
+        "function report() { fetch('{beacon}?z=' + devicePixelRatio.toFixed(2)); }"
+        " matchMedia('(resolution: ' + devicePixelRatio + 'dppx)').addEventListener("
+        "'change', report); addEventListener('resize', report); report();"))
+
+
+def beacon_of(page_url):
+    return "/beacon/" + page_url.rsplit("/", 1)[1]
 
 
 def subtree(nodes, top):
@@ -119,6 +135,15 @@ class WindowTest(unittest.TestCase):
             return window if predicate(window) else None
         return screenreader.wait_for_tree(app, look, what="%s in %r" % (what, title))
 
+    def zoom_reports(self, beacon):
+        """The zoom levels a zoom_page reported, in order, as text ("1.10")."""
+        return [r.path.rsplit("=", 1)[1] for r in self.provider.requests_to(beacon + "?z=")]
+
+    def expect_zoom(self, beacon, value):
+        if not helperproc.wait_until(lambda: self.zoom_reports(beacon)[-1:] == [value], 10):
+            raise AssertionError("zoom %s never reported; reports: %r"
+                                 % (value, self.zoom_reports(beacon)))
+
     def close_window(self, helper, request_id, title):
         desk.wait_for_keyboard(title)
         desk.xdotool("key", "alt+F4")
@@ -130,7 +155,7 @@ class WindowTest(unittest.TestCase):
         p = self.provider
         helper, app = self.start_helper()
         title = "Sign in to Example"
-        popup = p.page(idp.CUSTOM, html_text=page_html("Partner"))
+        popup = p.page(idp.CUSTOM, html_text=zoom_page("Partner"))
         second = on_localhost(p.page(idp.CUSTOM, html_text=page_html(
             "Second", "<button id=open autofocus onclick=\"window.open('%s', 'partner', "
             "'width=500,height=400')\">Open</button>" % popup)))
@@ -160,9 +185,29 @@ class WindowTest(unittest.TestCase):
                          "the popup's own host")
         self.wait_window(app, title, lambda w: w.strip_labels() == ["Not secure", "localhost"],
                          "the window's host under the popup")
+        # The popup zooms with the same keys.
         desk.wait_for_keyboard("Partner")
+        desk.xdotool("key", "ctrl+plus")
+        self.expect_zoom(beacon_of(popup), "1.10")
         desk.xdotool("key", "alt+F4")
         self.close_window(helper, 1, title)
+
+    def test_padlock_for_a_page_over_https(self):
+        folder = tempfile.mkdtemp(prefix="tavisk-window-tls-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        home = os.path.join(folder, "home")
+        authority = tlsserver.Authority(folder)
+        authority.trust_in(home)
+        cert, key = authority.issue("server", ["127.0.0.1"])
+        server = self.enterContext(tlsserver.TlsServer(cert, key, page_html("Secure page")))
+        helper, app = self.start_helper(HOME=home)
+        helper.send(navigate_line(1, server.url("/signin"), "Secure", self.provider.callback))
+        window = self.wait_window(app, "Secure", lambda w: w.document
+                                  and w.document.name == "Secure page"
+                                  and w.showing_in("Site", "image", "Secure connection"),
+                                  "the padlock")
+        self.assertEqual(window.strip_labels(), ["127.0.0.1"])
+        self.close_window(helper, 1, "Secure")
 
     def test_loading_view_until_the_first_page_then_progress_in_the_strip(self):
         p = self.provider
@@ -248,22 +293,9 @@ class WindowTest(unittest.TestCase):
     def test_zoom_keys_and_wheel_and_the_next_sign_in_keeps_the_zoom(self):
         p = self.provider
         helper, app = self.start_helper()
-        # The page reports its zoom (the engine's device pixel ratio at scale 1) when it opens
-        # and whenever it changes.
-        zoom_page = page_html("Zoom", "<input autofocus>", script=(
-            "function report() { fetch('{beacon}?z=' + devicePixelRatio.toFixed(2)); }"
-            " matchMedia('(resolution: ' + devicePixelRatio + 'dppx)').addEventListener("
-            "'change', report); addEventListener('resize', report); report();"))
-        first = p.page(idp.CUSTOM, html_text=zoom_page)
-        beacon = "/beacon/" + first.rsplit("/", 1)[1]
-
-        def zoom_reports(path):
-            return [r.path.rsplit("=", 1)[1] for r in p.requests_to(path + "?z=")]
-
-        def expect_zoom(path, value):
-            if not helperproc.wait_until(lambda: zoom_reports(path)[-1:] == [value], 10):
-                raise AssertionError("zoom %s never reported; reports: %r"
-                                     % (value, zoom_reports(path)))
+        first = p.page(idp.CUSTOM, html_text=zoom_page("Zoom", "<input autofocus>"))
+        beacon = beacon_of(first)
+        zoom_reports, expect_zoom = self.zoom_reports, self.expect_zoom
 
         helper.send(navigate_line(1, first, "Zoom", p.callback))
         expect_zoom(beacon, "1.00")
@@ -281,9 +313,9 @@ class WindowTest(unittest.TestCase):
         self.close_window(helper, 1, "Zoom")
 
         # The next sign-in of the run opens at the person's zoom, on another host too.
-        second = on_localhost(p.page(idp.CUSTOM, html_text=zoom_page))
+        second = on_localhost(p.page(idp.CUSTOM, html_text=zoom_page("Zoom", "<input autofocus>")))
         helper.send(navigate_line(2, second, "Zoom again", p.callback))
-        expect_zoom("/beacon/" + second.rsplit("/", 1)[1], wheel_zoom)
+        expect_zoom(beacon_of(second), wheel_zoom)
         self.close_window(helper, 2, "Zoom again")
 
     def test_quiet_standard_error_and_the_switch_that_brings_messages_back(self):
