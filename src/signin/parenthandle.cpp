@@ -46,8 +46,9 @@ bool isWaylandHandle(const std::string &handle)
 {
     if (handle.empty() || handle.size() > kMaxWaylandHandleBytes)
         return false;
+    // mutter's handles are drawn from all of printable ASCII, the space included.
     for (const char c : handle) {
-        if (c <= ' ' || c > '~')
+        if (c < ' ' || c > '~')
             return false;
     }
     return true;

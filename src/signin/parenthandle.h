@@ -25,5 +25,5 @@ constexpr std::size_t kMaxWaylandHandleBytes = 1024;
 
 // Reads a parent-window string. Anything that is not well-formed names no parent: an unknown
 // prefix, an X window id that is zero, not hexadecimal or beyond the 29 bits X gives an id, a
-// Wayland handle that is empty, too long, or holds anything but printable ASCII without space.
+// Wayland handle that is empty, too long, or holds anything but printable ASCII (space included).
 ParentHandle parseParentHandle(const std::string &text);
