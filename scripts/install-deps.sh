@@ -39,7 +39,7 @@ packages=(
 lean_packages=(
     sway xwayland qt6-wayland wtype grim foot
     openbox xterm
-    python3-dbus python3-gi gir1.2-gtk-3.0
+    libglib2.0-bin python3-dbus python3-gi gir1.2-gtk-3.0
     krb5-kdc krb5-admin-server krb5-user python3-gssapi
     # The sign-in window as a child of the client's window: xcb for X11; for Wayland the
     # xdg-foreign client code (wayland-scanner, the protocol descriptions) and Qt's native

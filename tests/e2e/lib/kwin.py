@@ -65,6 +65,10 @@ class KWin(compositor.Session):
             if self.focus_stealing_prevention is not None:
                 f.write("[Windows]\nFocusStealingPreventionLevel=%d\n"
                         % self.focus_stealing_prevention)
+        # No key repeat: a test's key release can reach a client late on a loaded machine,
+        # and the client would then repeat the key.
+        with open(os.path.join(config, "kcminputrc"), "w") as f:
+            f.write("[Keyboard]\nKeyRepeat=nothing\n")
         self.wayland_display = "wayland-kwin"
         env = self.env(platform=None)
         del env["WAYLAND_DISPLAY"]

@@ -10,6 +10,7 @@ SIGINT leaves its X lock files behind), so the command is a sleep that the test 
 """
 
 import os
+import shutil
 import subprocess
 
 import dbus
@@ -19,6 +20,9 @@ import desktop
 import helperproc
 
 _BUS_NAME = "org.gnome.Mutter.RemoteDesktop"
+_SYSTEM_SCHEMAS = "/usr/share/glib-2.0/schemas"
+# The keyboard's settings and the enumerations they use.
+_REPEAT_SCHEMAS = ("org.gnome.desktop.peripherals.gschema.xml", "org.gnome.desktop.enums.xml")
 _SESSION = "org.gnome.Mutter.RemoteDesktop.Session"
 
 
@@ -44,18 +48,39 @@ class Mutter(compositor.Session):
         del env["WAYLAND_DISPLAY"]
         # Settings from their defaults, in memory: nothing read from or written to dconf.
         env["GSETTINGS_BACKEND"] = "memory"
+        env["GSETTINGS_SCHEMA_DIR"] = self._schemas_without_key_repeat()
         self.process = subprocess.Popen(
             ["mutter", "--headless", "--wayland", "--virtual-monitor", self.size,
              "--wayland-display", self.wayland_display, "--", "sleep", "3600"],
             env=env, stdin=subprocess.DEVNULL, stdout=self._log, stderr=subprocess.STDOUT,
             start_new_session=True)
-        self.x_display, self.x_authority = self.wait(
-            self.find_xwayland, self.start_timeout, "mutter started no Xwayland")
         self._sleep = self.wait(self._find_sleep, self.start_timeout, "mutter ran no command")
+        # mutter hands its command the X display and authority of its Xwayland, which it
+        # starts at once (mutter 43) or when the first X client connects (later versions).
+        environ = self._environ(self._sleep)
+        self.x_display, self.x_authority = environ.get("DISPLAY"), environ.get("XAUTHORITY")
+        if self.x_display is None:
+            raise AssertionError("mutter gave its command no X display: %s" % self.log_tail())
         self._connection = dbus.bus.BusConnection(self.bus_address)
         self.wait(lambda: self._connection.name_has_owner(_BUS_NAME), self.start_timeout,
                   "mutter's RemoteDesktop not on the bus")
         self._input = _Keyboard(self._connection)
+
+    def _schemas_without_key_repeat(self):
+        """A schema folder that turns key repeat off. A person's keys go down and up at once,
+        but a test's key release can reach a client late on a loaded machine, and the client
+        would then repeat the key."""
+        folder = os.path.join(self.runtime_dir, "schemas")
+        os.mkdir(folder)
+        for name in _REPEAT_SCHEMAS:
+            shutil.copy(os.path.join(_SYSTEM_SCHEMAS, name), folder)
+        with open(os.path.join(folder, "90_tavisk-tests.gschema.override"), "w") as f:
+            f.write("[org.gnome.desktop.peripherals.keyboard]\nrepeat=false\n")
+        done = subprocess.run(["glib-compile-schemas", folder], capture_output=True, text=True,
+                              timeout=30)
+        if done.returncode != 0:
+            raise AssertionError("glib-compile-schemas failed: %s" % done.stderr)
+        return folder
 
     def _find_sleep(self):
         for pid in helperproc.descendants(self.process.pid):
@@ -66,6 +91,12 @@ class Mutter(compositor.Session):
             except OSError:
                 continue
         return None
+
+    @staticmethod
+    def _environ(pid):
+        with open("/proc/%d/environ" % pid, "rb") as f:
+            pairs = [item.split(b"=", 1) for item in f.read().split(b"\0") if b"=" in item]
+        return {key.decode(): value.decode() for key, value in pairs}
 
     def _stop_compositor(self):
         # An open RemoteDesktop session would keep mutter from ending.
