@@ -17,6 +17,7 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -157,8 +158,14 @@ void AuthPage::denyPermissionRequests()
 void AuthPage::onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
                                          int exitCode)
 {
-    Q_UNUSED(status);
-    Q_UNUSED(exitCode);
+    // The one line a real failure of the engine gets on standard error, which the helper
+    // otherwise keeps quiet.
+    const char *how = status == QWebEnginePage::CrashedTerminationStatus ? "crashed"
+        : status == QWebEnginePage::KilledTerminationStatus              ? "was killed"
+                                                                         : "ended";
+    std::fprintf(stderr, "corvane-tavisk: the page's render process %s (exit status %d)\n", how,
+                 exitCode);
+    std::fflush(stderr);
     // The page is gone and the window would stay blank until the time limit: end the sign-in
     // now. Does nothing when the sign-in has already ended.
     std::lock_guard<std::mutex> lock(state->mutex);

@@ -7,6 +7,7 @@ sign-in's page outlives it. Every test ends with the checks of SignInFixture.ass
 redirect URI never fetched, no code outside the replies, exit status 0."""
 
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -142,6 +143,11 @@ class PagePolicyTest(SignInFixture):
         for pid in renderers:
             os.kill(pid, signal.SIGKILL)
         self.assert_reply(helper, error_raw(1, "render_process_terminated"), timeout=10)
+        # A real failure says so on standard error, in one line.
+        said = re.compile(r"(?m)^corvane-tavisk: the page's render process was killed "
+                          r"\(exit status \d+\)$")
+        helperproc.wait_until(lambda: said.search(helper.stderr_text()), 5)
+        self.assertRegex(helper.stderr_text(), said)
         helperproc.figure("render process death to reply: %.0f ms"
                           % ((time.monotonic() - killed) * 1000))
         self.display.wait_map_state(window, (X.IsUnmapped, None))
