@@ -101,3 +101,10 @@ void quietQtLogging()
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
     qInstallMessageHandler(quietMessageHandler);
 }
+
+void quietEngineProcesses()
+{
+    if (wantsQuietLogging(std::getenv))
+        qputenv("QT_LOGGING_RULES",
+                QByteArrayLiteral("*.debug=false;*.info=false;*.warning=false"));
+}

@@ -17,3 +17,9 @@ std::string oneLogLine(const std::string &prefix, const std::string &message);
 // are turned off, warnings are dropped too (the last one is kept to explain a fatal error), and
 // a critical or fatal message is written as one line. Called before the application object.
 void quietQtLogging();
+
+// Unless the environment asks for Qt's messages, the engine's own processes (Qt programs of
+// their own, which inherit the environment but not the rules above) get QT_LOGGING_RULES that
+// turn their debug, info and warning messages off. Called once the application object exists
+// (the helper has read the variable by then) and before the engine starts.
+void quietEngineProcesses();

@@ -120,6 +120,7 @@ int runHelper(int argc, char **argv)
     // Closing the sign-in window ends a sign-in, never the helper.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    quietEngineProcesses();
     installTranslations();
 
     HelperState state;

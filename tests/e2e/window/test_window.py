@@ -321,7 +321,7 @@ class WindowTest(unittest.TestCase):
     def test_quiet_standard_error_and_the_switch_that_brings_messages_back(self):
         p = self.provider
         for name, rules, expect_engine_lines in [("quiet", None, False),
-                                                 ("asked for", "qt.webenginecontext.info=true",
+                                                 ("asked for", "qt.webenginecontext=true",
                                                   True)]:
             with self.subTest(name):
                 env = {"unset": ["QT_LOGGING_RULES"]} if rules is None \
