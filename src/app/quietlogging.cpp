@@ -4,8 +4,10 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -13,6 +15,17 @@ namespace {
 bool isNonEmpty(const char *value)
 {
     return value != nullptr && value[0] != '\0';
+}
+
+bool startsWith(const std::string &text, const char *prefix)
+{
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+bool setsEngineLogging(const std::string &word)
+{
+    return startsWith(word, "--log-level") || startsWith(word, "--enable-logging")
+        || startsWith(word, "--v=") || startsWith(word, "--vmodule");
 }
 
 bool isBlank(char c)
@@ -107,4 +120,30 @@ void quietEngineProcesses()
     if (wantsQuietLogging(std::getenv))
         qputenv("QT_LOGGING_RULES",
                 QByteArrayLiteral("*.debug=false;*.info=false;*.warning=false"));
+}
+
+void quietEngineLog(EngineSwitches *engine)
+{
+    const char kQuiet[] = "--log-level=3";
+    if (engine->setFlagsVariable) {
+        std::size_t start = 0;
+        const std::string &flags = engine->flagsVariable;
+        while (start < flags.size()) {
+            const std::size_t end = std::min(flags.find(' ', start), flags.size());
+            if (setsEngineLogging(flags.substr(start, end - start)))
+                return;
+            start = end + 1;
+        }
+        engine->flagsVariable += (flags.empty() ? "" : " ") + std::string(kQuiet);
+        return;
+    }
+    bool markerGiven = false;
+    for (std::size_t i = 1; i < engine->arguments.size(); ++i) {
+        if (markerGiven && setsEngineLogging(engine->arguments[i]))
+            return;
+        markerGiven = markerGiven || engine->arguments[i] == "--webEngineArgs";
+    }
+    if (!markerGiven)
+        engine->arguments.emplace_back("--webEngineArgs");
+    engine->arguments.emplace_back(kQuiet);
 }

@@ -1,6 +1,7 @@
 // What the helper writes to standard error: nothing when all goes well.
 #pragma once
 
+#include "app/engineswitches.h"
 #include "app/renderingchoice.h"
 
 #include <string>
@@ -23,3 +24,10 @@ void quietQtLogging();
 // turn their debug, info and warning messages off. Called once the application object exists
 // (the helper has read the variable by then) and before the engine starts.
 void quietEngineProcesses();
+
+// The engine's own log (Chromium's, written straight to standard error: a certificate it could
+// not verify, a failed TLS handshake) kept to fatal errors: "--log-level=3" where the engine
+// reads its switches (after "--webEngineArgs", added when missing, or in
+// QTWEBENGINE_CHROMIUM_FLAGS when the engine reads that), unless they already set a log level or
+// turn logging on. For quiet logging only.
+void quietEngineLog(EngineSwitches *engine);

@@ -112,6 +112,8 @@ int runHelper(int argc, char **argv)
     if (rendering.noXcbGlIntegration)
         qputenv("QT_XCB_GL_INTEGRATION", QByteArrayLiteral("none"));
     EngineSwitches engine = engineSwitches(std::getenv, argc, argv, rendering, QT_VERSION);
+    if (wantsQuietLogging(std::getenv))
+        quietEngineLog(&engine);
     if (engine.setFlagsVariable)
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray::fromStdString(engine.flagsVariable));
     std::vector<char *> applicationArgv = argumentsWith(0, argv, engine.arguments);

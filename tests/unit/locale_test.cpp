@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -86,6 +87,41 @@ TEST(QuietLogging, EveryMessageOnOneLine)
               "p: This application failed to start.; Available plugins are: xcb, offscreen.");
     EXPECT_EQ(oneLogLine("p: ", "a  b\tc\r\nd"), "p: a  b\tc; d");
     EXPECT_EQ(oneLogLine("p: ", "\n \n"), "p: ");
+}
+
+TEST(QuietLogging, EngineLogKeptToFatalErrorsWhereTheEngineReadsItsSwitches)
+{
+    EngineSwitches plain;
+    plain.arguments = {"p", "--cmdInFd=3"};
+    quietEngineLog(&plain);
+    EXPECT_EQ(plain.arguments,
+              (std::vector<std::string>{"p", "--cmdInFd=3", "--webEngineArgs", "--log-level=3"}));
+
+    EngineSwitches marked;
+    marked.arguments = {"p", "--webEngineArgs", "--disable-gpu"};
+    quietEngineLog(&marked);
+    EXPECT_EQ(marked.arguments,
+              (std::vector<std::string>{"p", "--webEngineArgs", "--disable-gpu", "--log-level=3"}));
+
+    EngineSwitches variable;
+    variable.setFlagsVariable = true;
+    variable.flagsVariable = "--disable-gpu";
+    variable.arguments = {"p", "--webEngineArgs", "--log-level=0"}; // not read by the engine
+    quietEngineLog(&variable);
+    EXPECT_EQ(variable.flagsVariable, "--disable-gpu --log-level=3");
+
+    // The person's own choice of the engine's logging stands.
+    for (const char *own : {"--log-level=0", "--enable-logging=stderr", "--v=1"}) {
+        EngineSwitches chosen;
+        chosen.arguments = {"p", "--webEngineArgs", own};
+        quietEngineLog(&chosen);
+        EXPECT_EQ(chosen.arguments, (std::vector<std::string>{"p", "--webEngineArgs", own}));
+        EngineSwitches chosenInVariable;
+        chosenInVariable.setFlagsVariable = true;
+        chosenInVariable.flagsVariable = std::string("--disable-gpu ") + own;
+        quietEngineLog(&chosenInVariable);
+        EXPECT_EQ(chosenInVariable.flagsVariable, std::string("--disable-gpu ") + own);
+    }
 }
 
 } // namespace

@@ -343,6 +343,22 @@ class WindowTest(unittest.TestCase):
                 else:
                     self.assertEqual(helper.stderr_text(), "")
 
+        # A site whose certificate the engine cannot verify gets the engine's error page; its
+        # complaint is no error of the helper's, and stays off standard error too.
+        folder = tempfile.mkdtemp(prefix="tavisk-window-tls-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        cert, key = tlsserver.self_signed(folder, "untrusted", ["127.0.0.1"])
+        server = self.enterContext(tlsserver.TlsServer(cert, key, page_html("Untrusted")))
+        helper, _ = self.start_helper(unset=["QT_LOGGING_RULES"])
+        helper.send(navigate_line(1, server.url("/"), "Untrusted", p.callback, timeout_ms=3000))
+        server.wait_for_connections(1, REPLY_TIMEOUT)
+        self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(1, "timeout"))
+        helper.send(line(request(2, "exit")))
+        self.assertEqual(helper.wait(), 0)
+        self.assertTrue(helper.wait_stderr_eof())
+        self.assertEqual(helper.stderr_text(), "")
+        self.assertEqual(server.request_lines, [])
+
         # A real error still says why, in one line.
         env = desk.helper_env(DISPLAY=":%d" % helperproc.free_tcp_port(), QT_QPA_PLATFORM="xcb")
         env.pop("QT_LOGGING_RULES", None)
