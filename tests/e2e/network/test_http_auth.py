@@ -8,6 +8,7 @@ request; after that, one request per answer."""
 
 import os
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
@@ -32,6 +33,15 @@ class HttpAuthentication(unittest.TestCase):
 
     def start_helper(self, devtools_port=None, **env):
         helper_env = self.desk.helper_env()
+        # Every place the helper or its engine could write to lies in this folder, so that
+        # assert_secrets_kept can read it all back.
+        self.home = self.enterContext(tempfile.TemporaryDirectory(prefix="tavisk-home-"))
+        helper_env.update(HOME=self.home, TMPDIR=self.home,
+                          XDG_RUNTIME_DIR=os.path.join(self.home, "runtime"),
+                          XDG_CONFIG_HOME=os.path.join(self.home, "config"),
+                          XDG_CACHE_HOME=os.path.join(self.home, "cache"),
+                          XDG_DATA_HOME=os.path.join(self.home, "data"))
+        os.mkdir(helper_env["XDG_RUNTIME_DIR"], 0o700)
         for name in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
             helper_env.pop(name, None)
             helper_env.pop(name.upper(), None)
@@ -75,6 +85,14 @@ class HttpAuthentication(unittest.TestCase):
         output = "\n".join(helper.stdout_lines) + helper.stderr_text()
         for secret in (PASSWORD, WRONG):
             self.assertNotIn(secret, output)
+        for parent, _, names in os.walk(self.home):
+            for name in names:
+                path = os.path.join(parent, name)
+                if os.path.isfile(path) and not os.path.islink(path):
+                    with open(path, "rb") as f:
+                        content = f.read()
+                    for secret in (PASSWORD, WRONG):
+                        self.assertNotIn(secret.encode(), content, path)
         # A page whose sign-in ended while its prompt was up went too, before the profile.
         self.assertNotIn("still not deleted", output)
 
