@@ -181,10 +181,19 @@ class HttpAuthentication(unittest.TestCase):
                 self.wait_no_prompt(SERVER_PROMPT)
                 self.assertEqual([s.user for s in server.seen()], [None] * request_id)
 
+        # A popup's prompt goes with the sign-in too.
+        opener = self.enterContext(helperproc.PageServer(
+            {"/": b"<script>window.open('%s')</script>" % server.url().encode()}))
+        self.navigate(helper, 3, opener.url(), timeout_ms=3000)
+        self.wait_prompt(SERVER_PROMPT)
+        self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(3, "timeout"))
+        self.wait_no_prompt(SERVER_PROMPT)
+        self.assertEqual([s.user for s in server.seen()], [None] * 3)
+
         # The next sign-in asks afresh, with a prompt of its own.
         self.navigate(helper, 10, server.url())
         self.wait_prompt(SERVER_PROMPT)
         self.answer(USER, PASSWORD)
         self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), ok_raw(10, server.redirect_for(USER)))
-        self.assertEqual([s.user for s in server.seen()], [None, None, None, USER])
+        self.assertEqual([s.user for s in server.seen()], [None, None, None, None, USER])
         self.assert_secrets_kept(helper)
