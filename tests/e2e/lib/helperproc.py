@@ -32,6 +32,13 @@ def _remove_temp_dirs():
         shutil.rmtree(path, ignore_errors=True)
 
 
+def qt_version():
+    """The (major, minor) of the Qt the tests run on, from qtpaths6 (qt6-base-dev-tools)."""
+    out = subprocess.run(["qtpaths6", "--qt-version"], capture_output=True, text=True,
+                         timeout=10, check=True).stdout.strip()
+    return tuple(int(part) for part in out.split(".")[:2])
+
+
 def binary_path():
     """The helper binary under test, from TAVISK_BINARY (CTest sets it)."""
     path = os.environ.get("TAVISK_BINARY")
