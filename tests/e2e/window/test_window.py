@@ -318,9 +318,6 @@ class WindowTest(unittest.TestCase):
         expect_zoom(beacon_of(second), wheel_zoom)
         self.close_window(helper, 2, "Zoom again")
 
-    @unittest.skipIf(helperproc.qt_version() >= (6, 8),
-                     "Qt 6.8 writes warnings the quiet standard error does not cover yet (the C "
-                     "locale, OpenGL contexts under Xvfb) and no qt.webenginecontext block")
     def test_quiet_standard_error_and_the_switch_that_brings_messages_back(self):
         p = self.provider
         for name, rules, expect_engine_lines in [("quiet", None, False),
