@@ -6,6 +6,7 @@
 #include "webview/certificatechooser.h"
 #include "webview/credentialsprompt.h"
 #include "webview/pagedialogs.h"
+#include "webview/passkeyrequests.h"
 
 #include <QAuthenticator>
 #include <QPointer>
@@ -37,6 +38,8 @@ AuthPage::AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *pare
     , state(state)
 {
     scripts().insert(pageDialogsScript());
+    scripts().insert(passkeyScript());
+    followEnginePasskeySteps(state, this);
     // The navigation request is a reference that must be answered before the signal returns,
     // so the connection is direct: every signal here comes from the GUI thread.
     connect(this, &QWebEnginePage::navigationRequested, this, &AuthPage::onNavigationRequested);

@@ -2,6 +2,7 @@
 
 #include "signin/helperstate.h"
 #include "webview/authwindow.h"
+#include "webview/passkeyrequests.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -130,6 +131,10 @@ PageDialogsHandler::~PageDialogsHandler() = default;
 
 void PageDialogsHandler::requestStarted(QWebEngineUrlRequestJob *job)
 {
+    if (isPasskeyPath(job->requestUrl().path())) {
+        passkeyRequestStarted(state, job);
+        return;
+    }
     auto answer = std::make_shared<DialogAnswer>(job);
     DialogKind kind = DialogKind::Alert;
     AuthWindow *window = state->window;

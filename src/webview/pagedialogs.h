@@ -6,7 +6,8 @@
 // quits. Instead, a script replaces the page's alert, confirm and prompt with a synchronous
 // request to the "tavisk-dialog" scheme. That blocks only the page's own renderer; the request
 // shows a non-modal dialog on the sign-in window and is answered when the person answers it, or
-// as dismissed when the sign-in ends.
+// as dismissed when the sign-in ends. The scheme also carries the passkey script's requests
+// (webview/passkeyrequests.h).
 #pragma once
 
 #include <QByteArray>
