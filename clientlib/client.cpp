@@ -77,6 +77,7 @@ struct tavisk_client {
     // Results.
     std::string message;
     std::string redirectUrl;
+    std::vector<std::pair<std::string, std::string>> form; // of the sign-in of redirectUrl
     std::string helperName;
     bool outOfMemory = false; // message() says so without needing memory
 };
@@ -198,6 +199,7 @@ tavisk_status handleLine(tavisk_client *client, const std::string &line)
     switch (outcome.kind) {
     case NavigateOutcome::Kind::SignedIn:
         client->redirectUrl = outcome.text;
+        client->form = outcome.form;
         client->message.clear();
         return TAVISK_OK;
     case NavigateOutcome::Kind::Failed:
@@ -337,6 +339,7 @@ tavisk_status navigate(tavisk_client *client, const char *url, const char *redir
     line += "}}";
 
     client->redirectUrl.clear();
+    client->form.clear();
     client->message.clear();
     client->queuedNavigate = std::move(line);
     client->queuedLimitMs = timeoutMs != 0 ? timeoutMs : kHelperDefaultLimitMs;
@@ -387,6 +390,7 @@ tavisk_status start(tavisk_client *client, const char *helper)
     client->failure = TAVISK_OK;
     client->message.clear();
     client->redirectUrl.clear();
+    client->form.clear();
     client->helperName.clear();
 
     const std::int64_t id = client->nextId++;
@@ -594,6 +598,17 @@ tavisk_status tavisk_client_close(tavisk_client *client, uint32_t exit_wait_ms)
 const char *tavisk_client_redirect_url(const tavisk_client *client)
 {
     return client != nullptr ? client->redirectUrl.c_str() : "";
+}
+
+const char *tavisk_client_form_field(const tavisk_client *client, const char *name)
+{
+    if (client == nullptr || name == nullptr)
+        return nullptr;
+    for (const auto &[fieldName, value] : client->form) {
+        if (fieldName == name)
+            return value.c_str();
+    }
+    return nullptr;
 }
 
 const char *tavisk_client_message(const tavisk_client *client)

@@ -111,6 +111,13 @@ NavigateOutcome navigateOutcomeOf(const Reply &reply)
         if (status != nullptr && *status == "ok" && url != nullptr) {
             outcome.kind = NavigateOutcome::Kind::SignedIn;
             outcome.text = *url;
+            const Json *form = jsonMember(result, "form");
+            if (form != nullptr && form->is_object()) {
+                for (const auto &[name, value] : form->items()) {
+                    if (const std::string *text = jsonString(&value))
+                        outcome.form.emplace_back(name, *text);
+                }
+            }
         }
     } else if (reply.kind == Reply::Kind::Error) {
         const std::string *message

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace taviskclient {
 
@@ -71,6 +73,9 @@ struct NavigateOutcome {
     };
     Kind kind = Kind::Malformed;
     std::string text;
+    // SignedIn: the fields of the form the provider posted to the redirect URI, when the reply
+    // carries one ("form"), by name; members that are no string are left out.
+    std::vector<std::pair<std::string, std::string>> form;
 };
 
 NavigateOutcome navigateOutcomeOf(const Reply &reply);

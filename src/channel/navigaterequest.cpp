@@ -80,6 +80,13 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
         QJsonObject result;
         result.insert(QStringLiteral("status"), QStringLiteral("ok"));
         result.insert(QStringLiteral("redirect_url"), QString::fromStdString(wait.redirectUrl));
+        if (wait.form.has_value()) {
+            // A name sent twice keeps its last value, as most form readers do.
+            QJsonObject form;
+            for (const auto &[name, value] : *wait.form)
+                form.insert(QString::fromStdString(name), QString::fromStdString(value));
+            result.insert(QStringLiteral("form"), form);
+        }
         replyResult(id, result);
     } else {
         replyError(id, wait.message.empty() ? std::string("user_cancelled") : wait.message);

@@ -1,7 +1,8 @@
 #include "signin/helperstate.h"
 
 void HelperState::completeNavigation(bool success, const std::string &redirectUrl,
-                                     const std::string &message)
+                                     const std::string &message,
+                                     const std::optional<FormFields> &form)
 {
     if (activeWait == nullptr)
         return;
@@ -12,6 +13,7 @@ void HelperState::completeNavigation(bool success, const std::string &redirectUr
         wait.success = success;
         wait.redirectUrl = redirectUrl;
         wait.message = message;
+        wait.form = form;
     }
     // Notified while our caller still holds HelperState::mutex: the waiter cannot withdraw and
     // destroy the wait before this call is done with it.

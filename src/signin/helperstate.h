@@ -1,8 +1,11 @@
 // The state the command thread and the GUI thread share while a sign-in runs.
 #pragma once
 
+#include "signin/formpost.h"
+
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class AuthWindow;
@@ -17,6 +20,7 @@ struct NavigationWait {
     bool success = false;              // the sign-in reached the redirect URI without an error
     std::string redirectUrl;           // the URL that completed the wait, on success
     std::string message;               // the reason of a failure
+    std::optional<FormFields> form;    // on success, the form posted to the redirect URI, if any
 };
 
 // The one record both threads share, a local object of the entry point for the whole run.
@@ -36,5 +40,6 @@ struct HelperState {
     // Ends the sign-in in flight exactly once: fills the active wait, wakes its waiter and
     // withdraws it. Does nothing when no wait is in flight. The caller holds `mutex`.
     void completeNavigation(bool success, const std::string &redirectUrl,
-                            const std::string &message);
+                            const std::string &message,
+                            const std::optional<FormFields> &form = std::nullopt);
 };

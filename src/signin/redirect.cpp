@@ -60,7 +60,8 @@ std::vector<std::string> splitByPattern(const std::string &text, const std::stri
             std::sregex_token_iterator()};
 }
 
-RedirectMatch recogniseRedirect(HelperState &state, const std::string &url)
+RedirectMatch recogniseRedirect(HelperState &state, const std::string &url,
+                                const std::optional<FormFields> &form)
 {
     std::lock_guard<std::mutex> lock(state.mutex);
     if (state.redirectUri.empty() || !beginsWithRedirectUri(url, state.redirectUri))
@@ -71,7 +72,7 @@ RedirectMatch recogniseRedirect(HelperState &state, const std::string &url)
     const std::map<std::string, std::string> parameters = queryParameters(url);
     const auto error = parameters.find("error");
     if (error == parameters.end()) {
-        state.completeNavigation(true, url, std::string());
+        state.completeNavigation(true, url, std::string(), form);
         return RedirectMatch::Completed;
     }
     std::string message = error->second;
@@ -82,7 +83,8 @@ RedirectMatch recogniseRedirect(HelperState &state, const std::string &url)
     return RedirectMatch::Completed;
 }
 
-bool tryCompleteRedirect(HelperState &state, const std::string &url)
+bool tryCompleteRedirect(HelperState &state, const std::string &url,
+                         const std::optional<FormFields> &form)
 {
-    return recogniseRedirect(state, url) == RedirectMatch::Completed;
+    return recogniseRedirect(state, url, form) == RedirectMatch::Completed;
 }

@@ -1,6 +1,9 @@
 // Recognising the redirect that ends a sign-in.
 #pragma once
 
+#include "signin/formpost.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,10 +21,13 @@ enum class RedirectMatch {
 // request is in flight it only reports whether the URL still reaches the last redirect URI, so
 // that a late redirect can be refused too: its page carries a live authorisation code.
 // Takes HelperState::mutex itself; the caller must not hold it.
-RedirectMatch recogniseRedirect(HelperState &state, const std::string &url);
+// A successful completion carries `form`, the form posted to the URL, when there is one.
+RedirectMatch recogniseRedirect(HelperState &state, const std::string &url,
+                                const std::optional<FormFields> &form = std::nullopt);
 
 // True when `url` completed the request in flight (recogniseRedirect gave Completed).
-bool tryCompleteRedirect(HelperState &state, const std::string &url);
+bool tryCompleteRedirect(HelperState &state, const std::string &url,
+                         const std::optional<FormFields> &form = std::nullopt);
 
 // Cuts `text` at every match of the ECMAScript regular expression `pattern`, as
 // std::sregex_token_iterator with submatch -1 does: an empty piece after the last match is

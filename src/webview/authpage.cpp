@@ -3,6 +3,7 @@
 #include "signin/helperstate.h"
 #include "signin/redirect.h"
 #include "webview/authwindow.h"
+#include "webview/brokerschemehandler.h"
 #include "webview/certificatechooser.h"
 #include "webview/credentialsprompt.h"
 #include "webview/pagedialogs.h"
@@ -84,8 +85,14 @@ QWebEnginePage *AuthPage::createWindow(WebWindowType type)
 
 void AuthPage::onNavigationRequested(QWebEngineNavigationRequest &request)
 {
-    // A redirect that ends the sign-in is refused, and so is one that comes after its sign-in
-    // has ended: the page at the redirect URI would receive a live authorisation code.
+    // A form posted straight to the custom scheme goes on to its handler, which reads the form
+    // and ends the sign-in there; nothing loads from the scheme either way.
+    if (request.navigationType() == QWebEngineNavigationRequest::FormSubmittedNavigation
+        && BrokerSchemeHandler::readsPostedForms()
+        && request.url().scheme().toUtf8() == BrokerSchemeHandler::schemeName())
+        return;
+    // Any other redirect that ends the sign-in is refused, and so is one that comes after its
+    // sign-in has ended: the page at the redirect URI would receive a live authorisation code.
     if (recogniseRedirect(*state, request.url().toString().toStdString()) != RedirectMatch::None)
         request.reject();
 }

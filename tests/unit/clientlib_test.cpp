@@ -172,6 +172,19 @@ TEST(ClientReplies, NavigateOutcomes)
         EXPECT_EQ(outcome.kind, c.kind) << c.line;
         EXPECT_EQ(outcome.text, c.text) << c.line;
     }
+    // A posted form's string fields come with the URL; no form, or another kind, gives none.
+    using Fields = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(
+        navigateOutcomeOf(
+            readReply(
+                R"({"id":2,"result":{"form":{"code":"c1","n":5,"state":""},"redirect_url":"u","status":"ok"}})"))
+            .form,
+        (Fields{{"code", "c1"}, {"state", ""}}));
+    EXPECT_EQ(
+        navigateOutcomeOf(
+            readReply(R"({"id":2,"result":{"form":["code"],"redirect_url":"u","status":"ok"}})"))
+            .form,
+        Fields{});
     EXPECT_EQ(readReply(R"({"id":"2","result":{}})").kind, Reply::Kind::NotAReply);
     EXPECT_EQ(protocolVersionOf(readReply(R"({"id":1,"result":{"protocol_version":1}})")), 1);
     EXPECT_EQ(protocolVersionOf(readReply(R"({"id":1,"result":{"protocol_version":1.5}})")), -1);

@@ -46,6 +46,25 @@ TEST(NavigateSession, ARedirectWithoutErrorAnswersOkWithTheWholeUrl)
     EXPECT_EQ(state.redirectUri, "app://auth/done") << "kept after the request";
 }
 
+TEST(NavigateSession, AFormPostedToTheRedirectUriComesWithTheUrl)
+{
+    // A name sent twice keeps its last value; a redirect with no form has no "form" member
+    // (the test above).
+    HelperState state;
+    FakeGui gui;
+    gui.onOpen = [&gui](HelperState &state, const SignInPage &) {
+        gui.recordRedirectResult(
+            tryCompleteRedirect(state, "app://auth/done",
+                                FormFields{{"state", "x"}, {"code", "a b+c"}, {"state", "y"}}));
+    };
+    EXPECT_EQ(
+        runSession(R"({"id":7,"method":"navigate","params":{"redirect_uri":"app://auth/done"}}
+)",
+                   state, gui),
+        R"({"id":7,"jsonrpc":"2.0","result":{"form":{"code":"a b+c","state":"y"},"redirect_url":"app://auth/done","status":"ok"}}
+)");
+}
+
 TEST(NavigateSession, AWaitCompletedBeforeTheWaitStartsEndsAtOnce)
 {
     // No time limit given: if the completion were missed the request would wait 180 s.

@@ -3,6 +3,7 @@
 #include "channel/guicalls.h"
 #include "channel/navigaterequest.h"
 #include "channel/replies.h"
+#include "signin/formpost.h"
 #include "signin/helperstate.h"
 #include "signin/parenthandle.h"
 #include "signin/redirect.h"
@@ -259,6 +260,44 @@ INSTANTIATE_TEST_SUITE_P(Table, ParentWindowString, testing::ValuesIn(kParentCas
                          [](const testing::TestParamInfo<ParentCase> &info) {
                              return std::string(info.param.name);
                          });
+
+TEST(FormPost, DecodesAnUrlEncodedBody)
+{
+    struct Case {
+        const char *name;
+        QByteArray body;
+        FormFields fields;
+    };
+    const Case cases[] = {
+        {"OAuth's fields", "code=Sp1x-abc&state=s%3D1", {{"code", "Sp1x-abc"}, {"state", "s=1"}}},
+        {"plus is a space, %2B a plus", "q=a+b%2Bc", {{"q", "a b+c"}}},
+        {"UTF-8 escapes", "name=J%C3%BCrgen", {{"name", "J\xc3\xbcrgen"}}},
+        {"no value, empty value, empty pieces", "a&&b=&", {{"a", ""}, {"b", ""}}},
+        {"an equals sign in the value", "t=a=b", {{"t", "a=b"}}},
+        {"duplicates kept in order", "s=1&s=2", {{"s", "1"}, {"s", "2"}}},
+        {"nothing", "", {}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(parseUrlEncodedForm(c.body), c.fields) << c.name;
+}
+
+TEST(FormPost, OnlyASuccessCarriesTheForm)
+{
+    HelperState state;
+    NavigationWait wait;
+    state.redirectUri = kRedirectUri;
+    state.activeWait = &wait;
+    EXPECT_TRUE(tryCompleteRedirect(state, "app://auth/done?error=access_denied",
+                                    FormFields{{"code", "1"}}));
+    EXPECT_FALSE(wait.success);
+    EXPECT_FALSE(wait.form.has_value());
+
+    NavigationWait next;
+    state.activeWait = &next;
+    EXPECT_TRUE(tryCompleteRedirect(state, "app://auth/done", FormFields{{"code", "1"}}));
+    EXPECT_TRUE(next.success);
+    EXPECT_EQ(next.form, (FormFields{{"code", "1"}}));
+}
 
 TEST(RedirectWithoutRequest, ALateRedirectIsStaleAndCompletesNothing)
 {

@@ -191,6 +191,13 @@ TAVISK_CLIENT_API tavisk_status tavisk_client_close(tavisk_client *client, uint3
 /* The redirect URL of the last sign-in that returned TAVISK_OK, else "". */
 TAVISK_CLIENT_API const char *tavisk_client_redirect_url(const tavisk_client *client);
 
+/* The field `name` of the form the provider posted to the redirect URI in the last sign-in that
+ * returned TAVISK_OK (OAuth's response_mode=form_post: "code", "state", "id_token", "error",
+ * ...), or NULL when that sign-in posted no form or the form has no such field. The helper
+ * reads a posted form on Qt 6.7 and later only; before, the redirect URL alone is known. */
+TAVISK_CLIENT_API const char *tavisk_client_form_field(const tavisk_client *client,
+                                                       const char *name);
+
 /* What went wrong in the last call that failed, else "". */
 TAVISK_CLIENT_API const char *tavisk_client_message(const tavisk_client *client);
 
