@@ -134,4 +134,145 @@
         <translation>%1 meldet</translation>
     </message>
 </context>
+<context>
+    <name>PasskeyPrompt</name>
+    <message>
+        <source>%1 asks for a passkey or a security key. Insert your security key and touch it, or press Escape to decline.</source>
+        <translation>%1 fragt nach einem Passkey oder Sicherheitsschlüssel. Stecken Sie Ihren Sicherheitsschlüssel ein und berühren Sie ihn, oder drücken Sie Escape, um abzulehnen.</translation>
+    </message>
+    <message>
+        <source>Your security key holds several accounts for %1. Choose one and press Enter, or press Escape to decline.</source>
+        <translation>Ihr Sicherheitsschlüssel enthält mehrere Konten für %1. Wählen Sie eines und drücken Sie die Eingabetaste, oder drücken Sie Escape, um abzulehnen.</translation>
+    </message>
+    <message>
+        <source>Choose a new PIN for your security key and press Enter, or press Escape to decline.</source>
+        <translation>Wählen Sie eine neue PIN für Ihren Sicherheitsschlüssel und drücken Sie die Eingabetaste, oder drücken Sie Escape, um abzulehnen.</translation>
+    </message>
+    <message>
+        <source>Enter the PIN of your security key and press Enter, or press Escape to decline.</source>
+        <translation>Geben Sie die PIN Ihres Sicherheitsschlüssels ein und drücken Sie die Eingabetaste, oder drücken Sie Escape, um abzulehnen.</translation>
+    </message>
+    <message>
+        <source>Touch your security key to sign in to %1, or press Escape to decline.</source>
+        <translation>Berühren Sie Ihren Sicherheitsschlüssel, um sich bei %1 anzumelden, oder drücken Sie Escape, um abzulehnen.</translation>
+    </message>
+    <message>
+        <source>The security key could not sign you in to %1.</source>
+        <translation>Mit dem Sicherheitsschlüssel konnten Sie nicht bei %1 angemeldet werden.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n attempt(s) left before the key locks.</source>
+        <translation>
+            <numerusform>Noch %n Versuch, bevor der Schlüssel gesperrt wird.</numerusform>
+            <numerusform>Noch %n Versuche, bevor der Schlüssel gesperrt wird.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>The PIN has at least %n character(s).</source>
+        <translation>
+            <numerusform>Die PIN hat mindestens %n Zeichen.</numerusform>
+            <numerusform>Die PIN hat mindestens %n Zeichen.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Security key</source>
+        <translation>Sicherheitsschlüssel</translation>
+    </message>
+    <message>
+        <source>Accounts</source>
+        <translation>Konten</translation>
+    </message>
+    <message>
+        <source>PIN</source>
+        <translation>PIN</translation>
+    </message>
+    <message>
+        <source>&amp;PIN:</source>
+        <translation>&amp;PIN:</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <translation>Weiter</translation>
+    </message>
+    <message>
+        <source>Try again</source>
+        <translation>Erneut versuchen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>The key&apos;s own check (a fingerprint) is locked: enter the PIN.</source>
+        <translation>Die Prüfung des Schlüssels selbst (ein Fingerabdruck) ist gesperrt: Geben Sie die PIN ein.</translation>
+    </message>
+    <message>
+        <source>That PIN was wrong.</source>
+        <translation>Diese PIN war falsch.</translation>
+    </message>
+    <message>
+        <source>That PIN is too short.</source>
+        <translation>Diese PIN ist zu kurz.</translation>
+    </message>
+    <message>
+        <source>That PIN holds characters the key does not take.</source>
+        <translation>Diese PIN enthält Zeichen, die der Schlüssel nicht annimmt.</translation>
+    </message>
+    <message>
+        <source>The new PIN must differ from the current one.</source>
+        <translation>Die neue PIN muss sich von der bisherigen unterscheiden.</translation>
+    </message>
+    <message>
+        <source>The time for the request ran out.</source>
+        <translation>Die Zeit für die Anfrage ist abgelaufen.</translation>
+    </message>
+    <message>
+        <source>This security key is not registered with the site.</source>
+        <translation>Dieser Sicherheitsschlüssel ist bei der Website nicht registriert.</translation>
+    </message>
+    <message>
+        <source>This security key is already registered with the site.</source>
+        <translation>Dieser Sicherheitsschlüssel ist bei der Website bereits registriert.</translation>
+    </message>
+    <message>
+        <source>Too many wrong PINs: remove the key, insert it again and retry.</source>
+        <translation>Zu viele falsche PINs: Ziehen Sie den Schlüssel ab, stecken Sie ihn wieder ein und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>The key is locked after too many wrong PINs; it has to be reset.</source>
+        <translation>Der Schlüssel ist nach zu vielen falschen PINs gesperrt; er muss zurückgesetzt werden.</translation>
+    </message>
+    <message>
+        <source>The key was removed while its PIN was asked for.</source>
+        <translation>Der Schlüssel wurde abgezogen, während nach seiner PIN gefragt wurde.</translation>
+    </message>
+    <message>
+        <source>This key cannot store a passkey for the site.</source>
+        <translation>Dieser Schlüssel kann keinen Passkey für die Website speichern.</translation>
+    </message>
+    <message>
+        <source>This key has no PIN or fingerprint check, which the site requires.</source>
+        <translation>Dieser Schlüssel hat keine PIN- oder Fingerabdruckprüfung, die die Website verlangt.</translation>
+    </message>
+    <message>
+        <source>This key cannot store the data the site asks for.</source>
+        <translation>Dieser Schlüssel kann die Daten, nach denen die Website fragt, nicht speichern.</translation>
+    </message>
+    <message>
+        <source>This key does not support what the site requires.</source>
+        <translation>Dieser Schlüssel unterstützt nicht, was die Website verlangt.</translation>
+    </message>
+    <message>
+        <source>This key has no room for another passkey.</source>
+        <translation>Dieser Schlüssel hat keinen Platz für einen weiteren Passkey.</translation>
+    </message>
+    <message>
+        <source>The request was declined on the key.</source>
+        <translation>Die Anfrage wurde am Schlüssel abgelehnt.</translation>
+    </message>
+</context>
 </TS>
