@@ -22,6 +22,7 @@ class StandIn:
 
     def __init__(self, desk, platform, title=STANDIN_TITLE, program=None):
         self.title = title
+        self._desk = desk
         argv = (program or [sys.executable, STANDIN]) + [title]
         self.process = desk.start(argv, platform=platform, stdout=subprocess.PIPE)
         self._reader = helperproc._PipeReader(os.dup(self.process.stdout.fileno()), "stand-in")
@@ -36,8 +37,12 @@ class StandIn:
             return next((line for line in self.lines() if predicate(line)), None)
 
         if not self._reader.wait_for(look, timeout):
-            raise AssertionError("the stand-in client never reported %s; it said %r"
-                                 % (what, self.lines()))
+            # Its errors (no display, say) are in the compositor's log.
+            raise AssertionError("the stand-in client never reported %s; it said %r "
+                                 "(exit status: %r); %s%s log: %s"
+                                 % (what, self.lines(), self.process.poll(),
+                                    self._desk.x_state(), self._desk.name,
+                                    self._desk.log_tail()))
         return look(None)
 
     def handle(self):

@@ -36,7 +36,13 @@ class KdeCase(compositorcase.DeskCase):
         return _desk
 
     def wait_sign_in_window(self, helper, title, url):
-        self.desk.wait_for_window(title, active=True, timeout=signincase.REPLY_TIMEOUT)
+        try:
+            self.desk.wait_for_window(title, active=True, timeout=signincase.REPLY_TIMEOUT)
+        except AssertionError as e:
+            # Whether the helper could reach its display at all is on its standard error.
+            raise AssertionError("%s\nthe helper (%s, running: %s) said: %s"
+                                 % (e, self.platform, helper.process.poll() is None,
+                                    helper.stderr_text()[-2000:])) from None
         self.wait_ready(helper, url)
 
     def assert_over(self, title, standin, parent):

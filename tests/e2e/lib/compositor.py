@@ -9,6 +9,8 @@ here is ended when its context manager exits.
 
 import os
 import shutil
+import socket
+import struct
 import subprocess
 import tempfile
 
@@ -56,6 +58,7 @@ class Session:
         self.wayland_display = None
         self.x_display = None
         self.x_authority = None
+        self.xwayland_pid = None
         self.process = None
         self._bus = None
         self._log = None
@@ -115,12 +118,26 @@ class Session:
     def log_path(self):
         return os.path.join(self.runtime_dir, self.name + ".log")
 
+    # Lines of the compositor's log that say nothing about why a test failed (the KWin
+    # facts script prints one per query, hundreds in a long wait); starts of lines.
+    log_noise = ()
+
     def log_tail(self, size=3000):
+        """The start and the end of the compositor's log, without its noise lines: the start
+        tells how the compositor and its Xwayland came up, the end what went wrong; the
+        clients started here write their errors into it too."""
         try:
             with open(self.log_path(), "rb") as f:
-                return f.read().decode("utf-8", "replace")[-size:]
+                lines = f.read().decode("utf-8", "replace").splitlines(keepends=True)
         except OSError:
             return ""
+        noise = [line for line in lines if line.startswith(self.log_noise)]
+        text = "".join(line for line in lines if not line.startswith(self.log_noise))
+        if noise:
+            text += "[%d lines like %r left out]\n" % (len(noise), noise[-1].strip()[:60])
+        if len(text) <= size:
+            return text
+        return "%s\n[…]\n%s" % (text[:size // 2], text[-size // 2:])
 
     def wait(self, predicate, timeout, what):
         """predicate's first true value; AssertionError with the compositor's log after timeout
@@ -133,14 +150,37 @@ class Session:
 
         value = helperproc.wait_until(look, timeout, POLL_SECONDS)
         if not value:
-            raise AssertionError("%s within %.1f s; %s log: %s"
-                                 % (what, timeout, self.name, self.log_tail()))
+            raise AssertionError("%s within %.1f s; %s%s log: %s"
+                                 % (what, timeout, self.x_state(), self.name, self.log_tail()))
         return value
 
+    def x_state(self):
+        """Who serves the X display the clients are given, when there is one: the
+        compositor's Xwayland processes now (a restarted one has another pid than at start)
+        and who listens on the display's two sockets."""
+        if self.x_display is None or self.process is None:
+            return ""
+        xwayland = [p for p in sorted(helperproc.descendants(self.process.pid))
+                    if _cmdline(p).split(" ")[0].endswith("Xwayland")]
+        path = os.path.join(X_SOCKETS, "X" + self.x_display.lstrip(":"))
+        listeners = {}
+        for name, address in (("abstract", "\0" + path), ("file", path)):
+            pid = _listener_pid(address)
+            listeners[name] = None if pid is None else "%d %s" % (pid, _cmdline(pid)[:60])
+        return ("X display %s (started as pid %s): Xwayland now %r, listening %r; "
+                % (self.x_display, self.xwayland_pid, xwayland, listeners))
+
     def find_xwayland(self):
-        """(display, authority file) of the Xwayland the compositor started, once its socket
-        exists; None before. The display number and the -auth file are on its command line."""
-        for pid in helperproc.descendants(self.process.pid):
+        """(display, authority file) of the Xwayland the compositor started, once it takes
+        X clients with that authority; None before. The display number and the -auth file
+        are on its command line.
+
+        An X client tries the display's abstract socket first, then the file in X_SOCKETS;
+        another X server (a desktop or Xvfb of another test run on this machine) may hold
+        either under the same number, and our clients would silently end up there. So both
+        must be this compositor's, else AssertionError."""
+        ours = helperproc.descendants(self.process.pid) | {self.process.pid}
+        for pid in ours - {self.process.pid}:
             try:
                 with open("/proc/%d/cmdline" % pid, "rb") as f:
                     argv = [a.decode() for a in f.read().split(b"\0")]
@@ -150,8 +190,24 @@ class Session:
                 continue
             display = argv[1]
             authority = argv[argv.index("-auth") + 1] if "-auth" in argv else None
-            if os.path.exists(os.path.join(X_SOCKETS, "X" + display.lstrip(":"))):
-                return display, authority
+            path = os.path.join(X_SOCKETS, "X" + display.lstrip(":"))
+            if not os.path.exists(path):
+                return None
+            for address in ("\0" + path, path):
+                owner = _listener_pid(address)
+                if owner is not None and owner not in ours:
+                    raise AssertionError(
+                        "X display %s (%r) is not %s's Xwayland (pid %d) but pid %d: %s"
+                        % (display, address, self.name, pid, owner, _cmdline(owner)))
+            env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": display}
+            if authority is not None:
+                env["XAUTHORITY"] = authority
+            done = subprocess.run(["xdpyinfo"], env=env, stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=10)
+            if done.returncode != 0:
+                return None
+            self.xwayland_pid = pid
+            return display, authority
         return None
 
     # -- clients -----------------------------------------------------------------------------
@@ -200,6 +256,27 @@ class Session:
         desktop._stop(process)
         if process in self._clients:
             self._clients.remove(process)
+
+
+def _listener_pid(address):
+    """The pid that made the listening Unix socket at address ("\\0…" for an abstract one),
+    or None when nothing listens there."""
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+        probe.settimeout(5)
+        try:
+            probe.connect(address)
+        except OSError:
+            return None
+        creds = probe.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i"))
+        return struct.unpack("3i", creds)[0]
+
+
+def _cmdline(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
+    except OSError:
+        return "(gone)"
 
 
 # ---------------------------------------------------------------------------------------------

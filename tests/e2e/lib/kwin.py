@@ -50,6 +50,7 @@ class KWin(compositor.Session):
     keeps KWin's default (1, low)."""
 
     name = "kwin"
+    log_noise = ("js: tavisk-facts-",)
 
     def __init__(self, focus_stealing_prevention=None, width=1280, height=1024, **kwargs):
         super().__init__(**kwargs)
