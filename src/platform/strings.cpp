@@ -6,17 +6,6 @@ namespace platform {
 
 namespace {
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 unsigned char foldAscii(unsigned char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
@@ -34,8 +23,8 @@ char *selvo_str_url_decode(const char *text, std::size_t length)
     std::size_t out = 0;
     for (std::size_t in = 0; in < length; ++in) {
         if (text[in] == '%' && in + 2 < length) {
-            const int high = hexValue(text[in + 1]);
-            const int low = hexValue(text[in + 2]);
+            const int high = hexDigitValue(text[in + 1]);
+            const int low = hexDigitValue(text[in + 2]);
             if (high >= 0 && low >= 0) {
                 decoded[out++] = static_cast<char>(high * 16 + low);
                 in += 2;
@@ -59,6 +48,17 @@ int _strnicmp(const char *a, const char *b, std::size_t count)
             return 0;
     }
     return 0;
+}
+
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
 } // namespace platform

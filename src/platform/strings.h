@@ -1,5 +1,5 @@
-// String services of the portable runtime: percent-decoding and a bounded comparison that
-// ignores letter case.
+// String services of the portable runtime: percent-decoding, a bounded comparison that ignores
+// letter case, and the value of a hexadecimal digit.
 #pragma once
 
 #include <cstddef>
@@ -15,5 +15,8 @@ char *selvo_str_url_decode(const char *text, std::size_t length);
 // Compares at most `count` characters of two NUL-terminated strings, folding ASCII letters only.
 // Zero when they are equal that far; otherwise the sign of the first difference.
 int _strnicmp(const char *a, const char *b, std::size_t count);
+
+// The value of one hexadecimal digit, either case; -1 for any other character.
+int hexDigitValue(char c);
 
 } // namespace platform

@@ -1,21 +1,12 @@
 #include "signin/parenthandle.h"
 
+#include "platform/strings.h"
+
 namespace {
 
 bool startsWith(const std::string &text, const std::string &prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // X resource ids carry their client's base in the low 29 bits; the top three are always 0.
@@ -31,7 +22,7 @@ bool parseX11Id(const std::string &digits, std::uint32_t &out)
         return false;
     std::uint32_t value = 0;
     for (; at < digits.size(); ++at) {
-        const int digit = hexValue(digits[at]);
+        const int digit = platform::hexDigitValue(digits[at]);
         if (digit < 0 || value > (kMaxX11Id >> 4))
             return false;
         value = (value << 4) | static_cast<std::uint32_t>(digit);

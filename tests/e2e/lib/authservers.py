@@ -36,17 +36,14 @@ def _digest_fields(header):
     return {k: v1 or v2 for k, v1, v2 in re.findall(r'(\w+)=(?:"([^"]*)"|([^,\s]*))', header)}
 
 
-class AuthServer:
-    """scheme "Basic" or "Digest" (MD5, qop=auth) at 127.0.0.1; as a proxy (proxy=True) it
-    answers absolute URLs for any host with 407 until the proxy credentials pass, and then
-    serves the page itself as the origin would."""
+class CountingServer:
+    """A loopback HTTP server that keeps, in ._seen under ._lock, what each request showed;
+    subclasses answer GETs in _answer(handler). Use it as a context manager."""
 
-    def __init__(self, scheme, realm, user, password, redirect_uri, proxy=False):
-        self.scheme, self.realm, self.user, self.password = scheme, realm, user, password
-        self.redirect_uri, self.proxy = redirect_uri, proxy
-        self.nonce = os.urandom(8).hex()
+    def __init__(self, thread_name):
         self._lock = threading.Lock()
         self._seen = []
+        self._thread_name = thread_name
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -62,19 +59,31 @@ class AuthServer:
         self._thread = None
 
     def __enter__(self):
-        self._thread = helperproc.ServingThread(self._httpd, "auth-server")
+        self._thread = helperproc.ServingThread(self._httpd, self._thread_name)
         return self
 
     def __exit__(self, *exc):
         self._thread.stop()
         return False
 
-    def url(self, path="/portal"):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
-
     def seen(self):
         with self._lock:
             return list(self._seen)
+
+
+class AuthServer(CountingServer):
+    """scheme "Basic" or "Digest" (MD5, qop=auth) at 127.0.0.1; as a proxy (proxy=True) it
+    answers absolute URLs for any host with 407 until the proxy credentials pass, and then
+    serves the page itself as the origin would."""
+
+    def __init__(self, scheme, realm, user, password, redirect_uri, proxy=False):
+        self.scheme, self.realm, self.user, self.password = scheme, realm, user, password
+        self.redirect_uri, self.proxy = redirect_uri, proxy
+        self.nonce = os.urandom(8).hex()
+        super().__init__("auth-server")
+
+    def url(self, path="/portal"):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def wait_seen(self, count, timeout=20):
         if not helperproc.wait_until(lambda: len(self.seen()) >= count, timeout):

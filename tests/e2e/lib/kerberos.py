@@ -9,13 +9,12 @@ python3-gssapi with the server keytab and puts the principal it authenticated in
 redirect."""
 
 import base64
-import http.server
 import os
 import socket
 import subprocess
-import threading
 import urllib.parse
 
+import authservers
 import helperproc
 
 REALM = "TAVISK.TEST"
@@ -105,7 +104,7 @@ class Realm:
         subprocess.run(["kdestroy"], env=self.env, capture_output=True, timeout=30)
 
 
-class SpnegoServer:
+class SpnegoServer(authservers.CountingServer):
     """http://localhost:PORT/portal: 401 with "WWW-Authenticate: Negotiate" (and Basic when
     basic_password is given) until a Negotiate token is accepted (or the person's name and
     that password in Basic), then a 302 to redirect_uri with the principal (or the name) as
@@ -118,36 +117,10 @@ class SpnegoServer:
         import gssapi  # noqa: E402  (Debian's python3-gssapi)
         self._gssapi = gssapi
         self.redirect_uri, self.basic_password = redirect_uri, basic_password
-        self._lock = threading.Lock()
-        self._seen = []
-        server = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                server._answer(self)
-
-            def log_message(self, *args):
-                pass
-
-        self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self._httpd.daemon_threads = True
-        self.port = self._httpd.server_address[1]
-        self._thread = None
-
-    def __enter__(self):
-        self._thread = helperproc.ServingThread(self._httpd, "spnego-server")
-        return self
-
-    def __exit__(self, *exc):
-        self._thread.stop()
-        return False
+        super().__init__("spnego-server")
 
     def url(self):
         return "http://localhost:%d/portal" % self.port
-
-    def seen(self):
-        with self._lock:
-            return list(self._seen)
 
     def redirect_for(self, principal):
         return "%s?user=%s" % (self.redirect_uri, urllib.parse.quote(principal))
