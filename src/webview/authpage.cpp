@@ -75,6 +75,16 @@ void AuthPage::retire()
     triggerAction(QWebEnginePage::Stop);
 }
 
+void AuthPage::discard()
+{
+    retire();
+    setParent(nullptr);
+    if (waitingForCredentials)
+        discardedWhileWaiting = true;
+    else
+        delete this;
+}
+
 QWebEnginePage *AuthPage::createWindow(WebWindowType type)
 {
     Q_UNUSED(type);
@@ -145,6 +155,14 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
     if (alive.isNull())
         return;
     waitingForCredentials = false;
+    if (discardedWhileWaiting) {
+        // Posted from here, the deletion runs once the engine's call has returned to the event
+        // loop that made it. Posted from inside the prompt's wait, the wait itself could have
+        // run it, with the call still on the stack.
+        *authenticator = QAuthenticator();
+        deleteLater();
+        return;
+    }
     answeredChallenge = authenticator->isNull() ? QString() : key;
 }
 

@@ -29,8 +29,10 @@ public:
     // Stops the page for good: no more signals reach the sign-in, no script runs and nothing
     // loads. The caller deletes the page afterwards.
     void retire();
-    // True while the page waits for the answer of its credentials prompt, inside the engine's
-    // call: deleting it then would pull the page from under that call.
+    // Retires the page and deletes it, taking it from its parent first: at once, or, while the
+    // page waits for the answer of its credentials prompt inside the engine's call, once that
+    // call has returned; deleting it before would pull the page from under the call.
+    void discard();
     bool isWaitingForCredentials() const { return waitingForCredentials; }
 
 Q_SIGNALS:
@@ -65,4 +67,5 @@ private:
     // was refused.
     QString answeredChallenge;
     bool waitingForCredentials = false;
+    bool discardedWhileWaiting = false;
 };

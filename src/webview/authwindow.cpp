@@ -261,15 +261,7 @@ void AuthWindow::endSignIn()
     AuthPage *ended = page;
     page = newPage(view);
     view->setPage(page);
-    ended->retire();
-    if (ended->isWaitingForCredentials()) {
-        // The engine's call that waits for the prompt's answer is still on the stack: the page
-        // goes once it has returned, and on its own, in case the window goes first.
-        ended->setParent(nullptr);
-        ended->deleteLater();
-    } else {
-        delete ended;
-    }
+    ended->discard();
     cancelActivation(this);
     parent.release(this);
     // Every sign-in gets a new native window, as after a close. A window that is hidden and
@@ -282,8 +274,16 @@ void AuthWindow::endSignIn()
 void AuthWindow::dropSignInWidgets()
 {
     for (const QPointer<QWidget> &widget : std::as_const(signInWidgets)) {
-        if (!widget.isNull())
-            delete widget.data();
+        if (widget.isNull())
+            continue;
+        // A popup's page that waits for its credentials prompt leaves its window before the
+        // window goes, so that it outlives the engine's call that waits.
+        const QList<AuthPage *> pages = widget->findChildren<AuthPage *>();
+        for (AuthPage *popup : pages) {
+            if (popup->isWaitingForCredentials())
+                popup->discard();
+        }
+        delete widget.data();
     }
     signInWidgets.clear();
 }
