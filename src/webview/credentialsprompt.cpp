@@ -42,7 +42,16 @@ QString CredentialsChallenge::key() const
 
 CredentialsChallenge serverChallenge(const QUrl &requestUrl, const QString &realm)
 {
-    return {false, requestUrl.host(), realm};
+    // The port is shown unless it is the scheme's own: two services of one host are two
+    // parties, each with its own password.
+    QUrl shown = requestUrl;
+    const int schemePort = requestUrl.scheme() == QLatin1String("https") ? 443
+        : requestUrl.scheme() == QLatin1String("http")                   ? 80
+                                                                         : -1;
+    if (shown.port() == schemePort)
+        shown.setPort(-1);
+    shown.setUserInfo(QString());
+    return {false, shown.authority(), realm};
 }
 
 CredentialsChallenge proxyChallenge(const QString &proxyHost, const QString &realm)

@@ -22,7 +22,8 @@ struct CredentialsChallenge {
     QString key() const;
 };
 
-// The challenge of the server of `requestUrl`.
+// The challenge of the server of `requestUrl`, named by its host and, unless it is the
+// scheme's own, its port.
 CredentialsChallenge serverChallenge(const QUrl &requestUrl, const QString &realm);
 // The challenge of the proxy `proxyHost`, which the engine names without its port: the port
 // is taken from the helper's proxy settings, when they name that host.

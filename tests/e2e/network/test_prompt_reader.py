@@ -33,7 +33,7 @@ class PromptAsRead(unittest.TestCase):
         cases = [
             # name, proxy, title, what it says of who asks
             ("server", False, "Authentication required",
-             "127.0.0.1 asks for your user name and password."),
+             "127.0.0.1:{port} asks for your user name and password."),
             ("proxy", True, "Proxy authentication required",
              "The proxy 127.0.0.1:{port} asks for your user name and password."),
         ]
