@@ -16,6 +16,7 @@ import subprocess
 
 import compositor
 import desktop
+import helperproc
 
 # fake-input requests (org_kde_kwin_fake_input, KWin's protocol XML)
 _FAKE_AUTHENTICATE, _FAKE_POINTER_MOTION, _FAKE_BUTTON = 0, 1, 2
@@ -58,6 +59,7 @@ class KWin(compositor.Session):
         self.size = (width, height)
         self._input = None
         self._tokens = itertools.count(1)
+        self.version = None
 
     def _start(self):
         config = os.path.join(self.runtime_dir, ".config")
@@ -93,10 +95,52 @@ class KWin(compositor.Session):
              "--socket", self.wayland_display, "--no-lockscreen", "--no-kactivities"],
             env=env, stdin=subprocess.DEVNULL, stdout=self._log, stderr=subprocess.STDOUT,
             start_new_session=True)
-        found = self.wait(self.find_xwayland, self.start_timeout, "KWin started no Xwayland")
+        found = self.wait(self._xwayland, self.start_timeout, "KWin started no Xwayland")
         self.x_display, self.x_authority = found
         self.wait(self._scripting_ready, self.start_timeout, "KWin's scripting not on the bus")
+        self.version = self._version()
         self._input = _FakeInput(os.path.join(self.runtime_dir, self.wayland_display))
+
+    def _xwayland(self):
+        """find_xwayland, after waking an Xwayland that KWin starts only for its first X
+        client: KWin 5.27 starts Xwayland with itself, KWin 6 listens on the X display's
+        sockets and starts Xwayland when a client connects there, as a person's first X
+        program does. Until then there is no Xwayland whose command line names the display."""
+        found = self.find_xwayland()
+        if found or self._xwayland_running():
+            return found
+        display = self._listened_x_display()
+        if display is not None:
+            # Any X client will do; xdpyinfo waits until the Xwayland it woke answers.
+            subprocess.run(["xdpyinfo"], env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+                                              "DISPLAY": display},
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+        return None
+
+    def _xwayland_running(self):
+        return any(compositor._cmdline(pid).split(" ")[0].endswith("Xwayland")
+                   for pid in helperproc.descendants(self.process.pid))
+
+    def _listened_x_display(self):
+        """The X display (":N") whose socket file KWin itself listens on, or None."""
+        try:
+            names = os.listdir(compositor.X_SOCKETS)
+        except OSError:
+            return None
+        for name in sorted(names):
+            path = os.path.join(compositor.X_SOCKETS, name)
+            if name.startswith("X") and compositor._listener_pid(path) == self.process.pid:
+                return ":" + name[1:]
+        return None
+
+    def _version(self):
+        """KWin's version as a tuple of ints, from its support information ("KWin version:
+        6.3.6")."""
+        info = self._dbus("/KWin", "org.kde.KWin", "supportInformation")
+        for line in info.splitlines():
+            if line.strip().startswith("KWin version:"):
+                return tuple(int(part) for part in line.split(":", 1)[1].strip().split("."))
+        raise AssertionError("KWin's support information names no version: %r" % info[:500])
 
     def _scripting_ready(self):
         done = subprocess.run(
