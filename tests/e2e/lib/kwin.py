@@ -111,10 +111,14 @@ class KWin(compositor.Session):
             return found
         display = self._listened_x_display()
         if display is not None:
-            # Any X client will do; xdpyinfo waits until the Xwayland it woke answers.
-            subprocess.run(["xdpyinfo"], env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-                                              "DISPLAY": display},
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+            # Any X client will do; xdpyinfo waits until the Xwayland it woke answers. One that
+            # does not answer is retried until the start's own bound, which then shows the log.
+            try:
+                subprocess.run(["xdpyinfo"], env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+                                                  "DISPLAY": display},
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
         return None
 
     def _xwayland_running(self):
