@@ -38,6 +38,7 @@ packages=(
 # mutter's and KWin's whole desktops).
 lean_packages=(
     sway xwayland qt6-wayland wtype grim foot
+    mutter       # 43 on Debian 12, 48 on Debian 13: the GNOME tests run on both
     kwin-wayland # KWin 5.27 on Debian 12, 6.3 on Debian 13: the KDE tests run on both
     openbox xterm
     libglib2.0-bin python3-dbus python3-gi gir1.2-gtk-3.0
@@ -51,10 +52,6 @@ lean_packages=(
 case "$release" in
 bookworm)
     packages+=(libclang-rt-14-dev) # the sanitizer runtimes of Debian 12's clang 14
-    # GNOME's compositor for the desktop tests, which are written for mutter 43. Debian 13's
-    # mutter 48 never makes the sign-in on Xwayland its active window there, so on Debian 13
-    # those tests skip, saying that the compositor is not installed.
-    lean_packages+=(mutter)
     ;;
 trixie)
     packages+=(libclang-rt-19-dev) # the sanitizer runtimes of Debian 13's clang 19

@@ -59,6 +59,19 @@ class Xwayland(GnomeCase):
                               capture_output=True, text=True, timeout=10)
         return [int(w) for w in done.stdout.split()]
 
+    def titled(self, title):
+        """The visible client windows titled title. mutter 44 and later draw the frames of X
+        windows in an X client of their own (mutter-x11-frames): a frame window carries its
+        client's title too, and names the client in _MUTTER_FRAME_FOR."""
+        def frame(window):
+            done = subprocess.run(["xprop", "-id", str(window), "_MUTTER_FRAME_FOR"],
+                                  env=self.desk.env("xcb"), capture_output=True, text=True,
+                                  timeout=10)
+            return "window id" in done.stdout
+
+        return [w for w in self.x_windows("search", "--onlyvisible", "--name", "^%s$" % title)
+                if not frame(w)]
+
     def stacking(self):
         """The X root's _NET_CLIENT_LIST_STACKING, bottom first."""
         done = subprocess.run(["xprop", "-root", "-notype", "_NET_CLIENT_LIST_STACKING"],
@@ -68,7 +81,7 @@ class Xwayland(GnomeCase):
 
     def wait_sign_in_window(self, helper, title, url):
         def active():
-            found = self.x_windows("search", "--onlyvisible", "--name", "^%s$" % title)
+            found = self.titled(title)
             return len(found) == 1 and self.desk.active_x_window() == found[0]
 
         if not helperproc.wait_until(active, signincase.REPLY_TIMEOUT, 0.1):
@@ -76,7 +89,7 @@ class Xwayland(GnomeCase):
         self.wait_ready(helper, url)
 
     def assert_over(self, title, standin, parent):
-        (sign_in,) = self.x_windows("search", "--onlyvisible", "--name", "^%s$" % title)
+        (sign_in,) = self.titled(title)
         client = int(standin.handle().split(":")[1], 16)
         stacking = self.stacking()
         self.assertGreater(stacking.index(sign_in), stacking.index(client),
