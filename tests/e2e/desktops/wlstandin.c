@@ -13,6 +13,8 @@
  *   fullscreen                the compositor made the window full-screen
  *   focus in | focus out      the keyboard came or went
  *   clicked                   a pointer button went down in it
+ *   token <token>             the xdg-activation token it asked for with that click's serial,
+ *                             as a client does before it hands a token to the helper
  *   key <code>                a key (Linux key code) reached it
  */
 #define _GNU_SOURCE
@@ -25,6 +27,7 @@
 
 #include <wayland-client.h>
 
+#include "xdg-activation-v1-client-protocol.h"
 #include "xdg-foreign-unstable-v1-client-protocol.h"
 #include "xdg-foreign-unstable-v2-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -36,6 +39,7 @@ struct standin {
     struct xdg_wm_base *wm_base;
     struct zxdg_exporter_v2 *exporter_v2;
     struct zxdg_exporter_v1 *exporter_v1;
+    struct xdg_activation_v1 *activation;
     struct wl_surface *surface;
     struct xdg_surface *xdg_surface;
     struct xdg_toplevel *toplevel;
@@ -69,6 +73,8 @@ static void on_global(void *data, struct wl_registry *registry, uint32_t name,
         s->wm_base = wl_registry_bind(registry, name, &xdg_wm_base_interface, 1);
     else if (strcmp(interface, zxdg_exporter_v2_interface.name) == 0)
         s->exporter_v2 = wl_registry_bind(registry, name, &zxdg_exporter_v2_interface, 1);
+    else if (strcmp(interface, xdg_activation_v1_interface.name) == 0)
+        s->activation = wl_registry_bind(registry, name, &xdg_activation_v1_interface, 1);
     else if (strcmp(interface, zxdg_exporter_v1_interface.name) == 0)
         s->exporter_v1 = wl_registry_bind(registry, name, &zxdg_exporter_v1_interface, 1);
 }
@@ -146,12 +152,32 @@ static void on_motion(void *data, struct wl_pointer *p, uint32_t time, wl_fixed_
     (void)data, (void)p, (void)time, (void)x, (void)y;
 }
 
+static void on_token(void *data, struct xdg_activation_token_v1 *token, const char *name)
+{
+    (void)data;
+    printf("token %s\n", name);
+    fflush(stdout);
+    xdg_activation_token_v1_destroy(token);
+}
+
+static const struct xdg_activation_token_v1_listener token_listener = {.done = on_token};
+
 static void on_button(void *data, struct wl_pointer *p, uint32_t serial, uint32_t time,
                       uint32_t button, uint32_t state)
 {
-    (void)data, (void)p, (void)serial, (void)time, (void)button;
-    if (state == WL_POINTER_BUTTON_STATE_PRESSED)
-        say("clicked");
+    struct standin *s = data;
+    (void)p, (void)time, (void)button;
+    if (state != WL_POINTER_BUTTON_STATE_PRESSED)
+        return;
+    say("clicked");
+    if (s->activation != NULL) {
+        struct xdg_activation_token_v1 *token
+            = xdg_activation_v1_get_activation_token(s->activation);
+        xdg_activation_token_v1_add_listener(token, &token_listener, s);
+        xdg_activation_token_v1_set_serial(token, serial, s->seat);
+        xdg_activation_token_v1_set_surface(token, s->surface);
+        xdg_activation_token_v1_commit(token);
+    }
 }
 
 static void on_axis(void *data, struct wl_pointer *p, uint32_t time, uint32_t axis,
@@ -174,7 +200,7 @@ static void on_capabilities(void *data, struct wl_seat *seat, uint32_t capabilit
     if (capabilities & WL_SEAT_CAPABILITY_KEYBOARD)
         wl_keyboard_add_listener(wl_seat_get_keyboard(seat), &keyboard_listener, NULL);
     if (capabilities & WL_SEAT_CAPABILITY_POINTER)
-        wl_pointer_add_listener(wl_seat_get_pointer(seat), &pointer_listener, NULL);
+        wl_pointer_add_listener(wl_seat_get_pointer(seat), &pointer_listener, data);
 }
 
 static const struct wl_seat_listener seat_listener = {.capabilities = on_capabilities};

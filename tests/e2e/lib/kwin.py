@@ -59,7 +59,6 @@ class KWin(compositor.Session):
         self.size = (width, height)
         self._input = None
         self._tokens = itertools.count(1)
-        self.version = None
 
     def _start(self):
         config = os.path.join(self.runtime_dir, ".config")
@@ -98,7 +97,6 @@ class KWin(compositor.Session):
         found = self.wait(self._xwayland, self.start_timeout, "KWin started no Xwayland")
         self.x_display, self.x_authority = found
         self.wait(self._scripting_ready, self.start_timeout, "KWin's scripting not on the bus")
-        self.version = self._version()
         self._input = _FakeInput(os.path.join(self.runtime_dir, self.wayland_display))
 
     def _xwayland(self):
@@ -136,15 +134,6 @@ class KWin(compositor.Session):
             if name.startswith("X") and compositor._listener_pid(path) == self.process.pid:
                 return ":" + name[1:]
         return None
-
-    def _version(self):
-        """KWin's version as a tuple of ints, from its support information ("KWin version:
-        6.3.6")."""
-        info = self._dbus("/KWin", "org.kde.KWin", "supportInformation")
-        for line in info.splitlines():
-            if line.strip().startswith("KWin version:"):
-                return tuple(int(part) for part in line.split(":", 1)[1].strip().split("."))
-        raise AssertionError("KWin's support information names no version: %r" % info[:500])
 
     def _scripting_ready(self):
         done = subprocess.run(
