@@ -7,7 +7,8 @@ zxdg_exporter_v2 where offered, else v1.
 - mutter 43 offers only zxdg_importer_v1 and tells a client nothing about its windows: there
   the helper's own protocol log shows the import and set_parent_of before the first frame, and
   the sign-in comes up over the full-screen client and takes the typing.
-- sway 1.7 offers both; its tree shows the child window floating over the full-screen client.
+- sway 1.7 and 1.10 offer both; their tree shows the child window floating over the full-screen
+  client, and the helper's protocol log the parent set before the first frame.
 
 A handle the compositor does not know, and one of the other window system, leave the window on
 its own; the next sign-in without a parent has none. Each compositor serves the tests of its
@@ -27,6 +28,33 @@ import kwin  # noqa: E402
 import mutter  # noqa: E402
 
 STANDIN = os.environ.get("TAVISK_WAYLAND_STANDIN")
+
+
+def assert_imports(case, helper, handles):
+    """From the helper's own protocol log (libwayland writes every request sent when
+    WAYLAND_DEBUG=client): the handles imported, one per sign-in with a parent, each set as the
+    parent of a surface before that surface's first buffer."""
+    log = helper.stderr_text().splitlines()
+    sent = [line.split(" -> ", 1)[1] for line in log if " -> " in line]
+    # The helper takes v2 where the compositor offers it (mutter 48, sway), else v1 (mutter 43).
+    offered = " ".join(line for line in log if ".global(" in line)
+    version = "v2" if '"zxdg_importer_v2"' in offered else "v1"
+    request = ".import_toplevel(" if version == "v2" else ".import("
+    imported = [line for line in sent if request in line]
+    case.assertEqual(len(imported), len(handles), imported)
+    for handle, line in zip(handles, imported):
+        # libwayland writes an object as interface@id, and from 1.23 (Debian 13) as
+        # interface#id.
+        case.assertRegex(line, r"^zxdg_importer_%s[@#]" % version)
+        case.assertIn('"%s")' % handle.split(":", 1)[1], line)
+        at = sent.index(line)
+        imported_id = re.search(r"new id (zxdg_imported_%s[@#]\d+)" % version, line).group(1)
+        parent_of = sent[at + 1]
+        case.assertRegex(parent_of, r"^%s\.set_parent_of\(wl_surface[@#]\d+\)$"
+                         % re.escape(imported_id))
+        surface = re.search(r"wl_surface[@#]\d+", parent_of).group(0)
+        case.assertFalse([s for s in sent[:at] if s.startswith(surface + ".attach(")],
+                         "the window had shown a frame before it was given its parent")
 
 
 class ParentTests:
@@ -126,34 +154,17 @@ class MutterParent(ParentTests, compositorcase.DeskCase):
         self.wait_ready(helper, url)
 
     def assert_imports(self, helper, handles):
-        log = helper.stderr_text().splitlines()
-        sent = [line.split(" -> ", 1)[1] for line in log if " -> " in line]
-        # The helper takes v2 where the compositor offers it (mutter 48), else v1 (mutter 43).
-        offered = " ".join(line for line in log if ".global(" in line)
-        version = "v2" if '"zxdg_importer_v2"' in offered else "v1"
-        request = ".import_toplevel(" if version == "v2" else ".import("
-        imported = [line for line in sent if request in line]
-        self.assertEqual(len(imported), len(handles), imported)
-        for handle, line in zip(handles, imported):
-            # libwayland writes an object as interface@id, and from 1.23 (Debian 13) as
-            # interface#id.
-            self.assertRegex(line, r"^zxdg_importer_%s[@#]" % version)
-            self.assertIn('"%s")' % handle.split(":", 1)[1], line)
-            at = sent.index(line)
-            imported_id = re.search(r"new id (zxdg_imported_%s[@#]\d+)" % version, line).group(1)
-            parent_of = sent[at + 1]
-            self.assertRegex(parent_of, r"^%s\.set_parent_of\(wl_surface[@#]\d+\)$"
-                             % re.escape(imported_id))
-            surface = re.search(r"wl_surface[@#]\d+", parent_of).group(0)
-            self.assertFalse([s for s in sent[:at] if s.startswith(surface + ".attach(")],
-                             "the window had shown a frame before it was given its parent")
+        assert_imports(self, helper, handles)
 
 
 class SwayParent(compositorcase.DeskCase):
-    """sway 1.7 and 1.10 offer both importers, so the helper takes v2. sway floats a child
-    window over its parent and keeps a full-screen parent so, where a window of its own is tiled (and stays
-    behind a full-screen window, token or not). The keyboard is not checked here: whether sway
-    1.7 gives it to a new window over a full-screen one varied from run to run.
+    """sway 1.7 and 1.10 offer both importers, so the helper takes v2. sway decides at the
+    window's first frame whether it floats, from its parent then: the child floats over its
+    full-screen parent, which stays full-screen, where a window of its own is tiled (and stays
+    behind a full-screen window, token or not). So the helper's protocol log must show the
+    parent set before that frame, or the person sees no sign-in over the client. The keyboard is
+    not checked here: whether sway 1.7 gives it to a new window over a full-screen one varied
+    from run to run.
 
     sway runs as "nobody" when the tests run as root, and so do its clients."""
 
@@ -173,7 +184,9 @@ class SwayParent(compositorcase.DeskCase):
         self.addCleanup(standin.close)
         standin.wait_line(lambda line: line == "fullscreen", "being full-screen")
         handle = standin.handle()
-        helper = self.enterContext(self.desk.helper("wayland"))
+        helper = self.desk.helper("wayland")
+        helper.env["WAYLAND_DEBUG"] = "client"
+        self.enterContext(helper)
         for request_id, title, extra, kind in (
                 (1, "Over the client", {"parent_window": handle}, "floating_con"),
                 (2, "On its own", {}, "con"),
@@ -189,6 +202,7 @@ class SwayParent(compositorcase.DeskCase):
                 self.desk.command('[title="^%s$"] kill' % title)
                 self.assert_cancelled(helper, request_id)
                 self.desk.wait_gone(title)
+        assert_imports(self, helper, [handle, "wayland:no-such-handle"])
         self.assert_clean_exit(helper)
 
 
