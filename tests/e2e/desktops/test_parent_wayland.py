@@ -53,7 +53,11 @@ def assert_imports(case, helper, handles):
         case.assertRegex(parent_of, r"^%s\.set_parent_of\(wl_surface[@#]\d+\)$"
                          % re.escape(imported_id))
         surface = re.search(r"wl_surface[@#]\d+", parent_of).group(0)
-        case.assertFalse([s for s in sent[:at] if s.startswith(surface + ".attach(")],
+        # libwayland reuses a destroyed object's id, so only this surface's own requests count:
+        # those since its creation.
+        created = max((i for i, s in enumerate(sent[:at]) if "(new id %s)" % surface in s),
+                      default=0)
+        case.assertFalse([s for s in sent[created:at] if s.startswith(surface + ".attach(")],
                          "the window had shown a frame before it was given its parent")
 
 
@@ -196,6 +200,9 @@ class SwayParent(compositorcase.DeskCase):
                 self.wait_loaded(helper, url)
                 window = self.desk.wait_for_window(title, timeout=signincase.REPLY_TIMEOUT)
                 self.assertEqual(window["type"], kind, window)
+                # What the person sees: sway shows the child over its full-screen parent, and
+                # keeps a window of its own behind it.
+                self.assertEqual(window["visible"], kind == "floating_con", window)
                 (client,) = self.desk.find(standin.title)
                 if kind == "floating_con":
                     self.assertEqual(client["fullscreen_mode"], 1, client)
