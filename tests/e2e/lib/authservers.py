@@ -13,6 +13,7 @@ import threading
 import urllib.parse
 
 import helperproc
+import ntlm
 
 REFUSAL_PAGE = b"<html><head><title>Refused here</title></head><body>corp refuses</body></html>"
 
@@ -40,7 +41,7 @@ class CountingServer:
     """A loopback HTTP server that keeps, in ._seen under ._lock, what each request showed;
     subclasses answer GETs in _answer(handler). Use it as a context manager."""
 
-    def __init__(self, thread_name):
+    def __init__(self, thread_name, keep_alive=False):
         self._lock = threading.Lock()
         self._seen = []
         self._thread_name = thread_name
@@ -52,6 +53,10 @@ class CountingServer:
 
             def log_message(self, *args):
                 pass
+
+        if keep_alive:
+            # One connection serves request after request, as a connection-based scheme needs.
+            Handler.protocol_version = "HTTP/1.1"
 
         self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self._httpd.daemon_threads = True
@@ -72,15 +77,19 @@ class CountingServer:
 
 
 class AuthServer(CountingServer):
-    """scheme "Basic" or "Digest" (MD5, qop=auth) at 127.0.0.1; as a proxy (proxy=True) it
-    answers absolute URLs for any host with 407 until the proxy credentials pass, and then
-    serves the page itself as the origin would."""
+    """scheme "Basic", "Digest" (MD5, qop=auth) or "NTLM" (version 2 responses) at 127.0.0.1;
+    as a proxy (proxy=True) it answers absolute URLs for any host with 407 until the proxy
+    credentials pass, and then serves the page itself as the origin would.
+
+    NTLM takes two requests on one connection for one answer: the first names nobody and gets
+    the server's challenge, the second answers it. Only the second is counted, so that each
+    scheme counts one request per answer."""
 
     def __init__(self, scheme, realm, user, password, redirect_uri, proxy=False):
         self.scheme, self.realm, self.user, self.password = scheme, realm, user, password
         self.redirect_uri, self.proxy = redirect_uri, proxy
         self.nonce = os.urandom(8).hex()
-        super().__init__("auth-server")
+        super().__init__("auth-server", keep_alive=scheme == "NTLM")
 
     def url(self, path="/portal"):
         return "http://127.0.0.1:%d%s" % (self.port, path)
@@ -95,13 +104,24 @@ class AuthServer(CountingServer):
 
     # -- the server's side ----------------------------------------------------------------
 
-    def _check(self, header, method, target):
+    def _check(self, header, method, target, connection):
         """(user named or None, passed)"""
         if not header:
             return None, False
         kind, _, rest = header.partition(" ")
         if kind.lower() != self.scheme.lower():
             return None, False
+        if self.scheme == "NTLM":
+            try:
+                token = base64.b64decode(rest)
+            except ValueError:
+                return None, False
+            if ntlm.message_type(token) != ntlm.AUTHENTICATE:
+                return None, False
+            challenge = getattr(connection, "ntlm_challenge", None)
+            if challenge is None:
+                return None, False
+            return ntlm.check_authenticate(token, challenge, self.user, self.password)
         if self.scheme == "Basic":
             try:
                 user, _, password = base64.b64decode(rest).decode("utf-8").partition(":")
@@ -120,6 +140,8 @@ class AuthServer(CountingServer):
         return user, passed
 
     def _challenge(self):
+        if self.scheme == "NTLM":
+            return "NTLM"
         if self.scheme == "Basic":
             return 'Basic realm="%s"' % self.realm
         return 'Digest realm="%s", qop="auth", nonce="%s", algorithm=MD5' % (self.realm,
@@ -137,7 +159,9 @@ class AuthServer(CountingServer):
             header = handler.headers.get("Proxy-Authorization")
         else:
             header = handler.headers.get("Authorization")
-        user, passed = self._check(header, handler.command, handler.path)
+        if self._answered_ntlm_negotiate(handler, header):
+            return
+        user, passed = self._check(header, handler.command, handler.path, handler)
         with self._lock:
             self._seen.append(Seen(handler.path, user, passed))
         if passed:
@@ -154,3 +178,22 @@ class AuthServer(CountingServer):
         handler.end_headers()
         if not passed:
             handler.wfile.write(REFUSAL_PAGE)
+
+    def _answered_ntlm_negotiate(self, handler, header):
+        """Answers an NTLM negotiate message with a challenge kept for its connection."""
+        if self.scheme != "NTLM" or not header or not header.startswith("NTLM "):
+            return False
+        try:
+            token = base64.b64decode(header[5:])
+        except ValueError:
+            return False
+        if ntlm.message_type(token) != ntlm.NEGOTIATE:
+            return False
+        handler.ntlm_challenge = ntlm.new_challenge()
+        message = base64.b64encode(ntlm.challenge_message(handler.ntlm_challenge)).decode()
+        handler.send_response(407 if self.proxy else 401)
+        handler.send_header("Proxy-Authenticate" if self.proxy else "WWW-Authenticate",
+                            "NTLM " + message)
+        handler.send_header("Content-Length", "0")
+        handler.end_headers()
+        return True
