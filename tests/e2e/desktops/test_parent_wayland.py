@@ -166,9 +166,8 @@ class SwayParent(compositorcase.DeskCase):
     window's first frame whether it floats, from its parent then: the child floats over its
     full-screen parent, which stays full-screen, where a window of its own is tiled (and stays
     behind a full-screen window, token or not). So the helper's protocol log must show the
-    parent set before that frame. The keyboard is
-    not checked here: whether sway 1.7 gives it to a new window over a full-screen one varied
-    from run to run.
+    parent set before that frame. The keyboard is not checked here: whether sway 1.7 gives it
+    to a new window over a full-screen one varied from run to run.
 
     sway runs as "nobody" when the tests run as root, and so do its clients."""
 

@@ -112,14 +112,9 @@ class AuthServer(CountingServer):
         if kind.lower() != self.scheme.lower():
             return None, False
         if self.scheme == "NTLM":
-            try:
-                token = base64.b64decode(rest)
-            except ValueError:
-                return None, False
-            if ntlm.message_type(token) != ntlm.AUTHENTICATE:
-                return None, False
+            token = ntlm.read_header(header)
             challenge = getattr(connection, "ntlm_challenge", None)
-            if challenge is None:
+            if token is None or ntlm.message_type(token) != ntlm.AUTHENTICATE or challenge is None:
                 return None, False
             return ntlm.check_authenticate(token, challenge, self.user, self.password)
         if self.scheme == "Basic":
@@ -181,13 +176,8 @@ class AuthServer(CountingServer):
 
     def _answered_ntlm_negotiate(self, handler, header):
         """Answers an NTLM negotiate message with a challenge kept for its connection."""
-        if self.scheme != "NTLM" or not header or not header.startswith("NTLM "):
-            return False
-        try:
-            token = base64.b64decode(header[5:])
-        except ValueError:
-            return False
-        if ntlm.message_type(token) != ntlm.NEGOTIATE:
+        token = ntlm.read_header(header) if self.scheme == "NTLM" else None
+        if token is None or ntlm.message_type(token) != ntlm.NEGOTIATE:
             return False
         handler.ntlm_challenge = ntlm.new_challenge()
         message = base64.b64encode(ntlm.challenge_message(handler.ntlm_challenge)).decode()

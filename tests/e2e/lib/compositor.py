@@ -160,15 +160,19 @@ class Session:
         and who listens on the display's two sockets."""
         if self.x_display is None or self.process is None:
             return ""
-        xwayland = [p for p in sorted(helperproc.descendants(self.process.pid))
-                    if _cmdline(p).split(" ")[0].endswith("Xwayland")]
+        xwayland = self.xwayland_pids()
         path = os.path.join(X_SOCKETS, "X" + self.x_display.lstrip(":"))
         listeners = {}
         for name, address in (("abstract", "\0" + path), ("file", path)):
-            pid = _listener_pid(address)
+            pid = listener_pid(address)
             listeners[name] = None if pid is None else "%d %s" % (pid, _cmdline(pid)[:60])
         return ("X display %s (started as pid %s): Xwayland now %r, listening %r; "
                 % (self.x_display, self.xwayland_pid, xwayland, listeners))
+
+    def xwayland_pids(self):
+        """The compositor's Xwayland processes now, by pid."""
+        return [p for p in sorted(helperproc.descendants(self.process.pid))
+                if _cmdline(p).split(" ")[0].endswith("Xwayland")]
 
     def find_xwayland(self):
         """(display, authority file) of the Xwayland the compositor started, once it takes
@@ -194,7 +198,7 @@ class Session:
             if not os.path.exists(path):
                 return None
             for address in ("\0" + path, path):
-                owner = _listener_pid(address)
+                owner = listener_pid(address)
                 if owner is not None and owner not in ours:
                     raise AssertionError(
                         "X display %s (%r) is not %s's Xwayland (pid %d) but pid %d: %s"
@@ -258,7 +262,7 @@ class Session:
             self._clients.remove(process)
 
 
-def _listener_pid(address):
+def listener_pid(address):
     """The pid that made the listening Unix socket at address ("\\0…" for an abstract one),
     or None when nothing listens there."""
     with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:

@@ -16,7 +16,6 @@ import subprocess
 
 import compositor
 import desktop
-import helperproc
 
 # fake-input requests (org_kde_kwin_fake_input, KWin's protocol XML)
 _FAKE_AUTHENTICATE, _FAKE_POINTER_MOTION, _FAKE_BUTTON = 0, 1, 2
@@ -105,7 +104,7 @@ class KWin(compositor.Session):
         sockets and starts Xwayland when a client connects there, as a person's first X
         program does. Until then there is no Xwayland whose command line names the display."""
         found = self.find_xwayland()
-        if found or self._xwayland_running():
+        if found or self.xwayland_pids():
             return found
         display = self._listened_x_display()
         if display is not None:
@@ -119,10 +118,6 @@ class KWin(compositor.Session):
                 pass
         return None
 
-    def _xwayland_running(self):
-        return any(compositor._cmdline(pid).split(" ")[0].endswith("Xwayland")
-                   for pid in helperproc.descendants(self.process.pid))
-
     def _listened_x_display(self):
         """The X display (":N") whose socket file KWin itself listens on, or None."""
         try:
@@ -131,7 +126,7 @@ class KWin(compositor.Session):
             return None
         for name in sorted(names):
             path = os.path.join(compositor.X_SOCKETS, name)
-            if name.startswith("X") and compositor._listener_pid(path) == self.process.pid:
+            if name.startswith("X") and compositor.listener_pid(path) == self.process.pid:
                 return ":" + name[1:]
         return None
 

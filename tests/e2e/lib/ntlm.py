@@ -2,6 +2,7 @@
 challenge message and the check of an authenticate message against a user name and password.
 Python's hashlib has no MD4 where OpenSSL 3 leaves it out, so it is written here."""
 
+import base64
 import hmac
 import os
 import struct
@@ -49,6 +50,18 @@ def message_type(token):
     if len(token) < 12 or not token.startswith(SIGNATURE):
         return None
     return struct.unpack("<I", token[8:12])[0]
+
+
+def read_header(value):
+    """The NTLM message an "NTLM <base64>" authorization header carries, or None."""
+    kind, _, rest = (value or "").partition(" ")
+    if kind.upper() != "NTLM":
+        return None
+    try:
+        token = base64.b64decode(rest)
+    except ValueError:
+        return None
+    return token if message_type(token) is not None else None
 
 
 def challenge_message(server_challenge, domain="CORP", computer="PORTAL"):
