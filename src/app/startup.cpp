@@ -1,16 +1,18 @@
 #include "app/startup.h"
 
-#include "app/acceptlanguage.h"
-#include "app/accessibility.h"
 #include "app/arguments.h"
-#include "app/engineswitches.h"
-#include "app/quietlogging.h"
 #include "app/quitapplication.h"
-#include "app/renderingchoice.h"
 #include "app/translations.h"
 #include "channel/commandloop.h"
 #include "channel/guicalls.h"
 #include "channel/replies.h"
+#include "engine/acceptlanguage.h"
+#include "engine/accessibility.h"
+#include "engine/enginearguments.h"
+#include "engine/engineswitches.h"
+#include "engine/proxysettings.h"
+#include "engine/quietlogging.h"
+#include "engine/renderingchoice.h"
 #include "platform/handles.h"
 #include "signin/helperstate.h"
 #include "webview/authwindow.h"
@@ -112,6 +114,9 @@ int runHelper(int argc, char **argv)
     if (rendering.noXcbGlIntegration)
         qputenv("QT_XCB_GL_INTEGRATION", QByteArrayLiteral("none"));
     EngineSwitches engine = engineSwitches(std::getenv, argc, argv, rendering, QT_VERSION);
+    // Read here, from the switches the engine is about to get, and handed to the pages.
+    HelperState state;
+    state.proxy = proxySettingsRead(engineArgumentsRead(std::getenv, argc, argv), std::getenv);
     if (wantsQuietLogging(std::getenv))
         quietEngineLog(&engine);
     if (engine.setFlagsVariable)
@@ -125,7 +130,6 @@ int runHelper(int argc, char **argv)
     quietEngineProcesses();
     installTranslations();
 
-    HelperState state;
     QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
     state.defaultUserAgent = profile->httpUserAgent().toStdString();
     // The engine sends no Accept-Language of its own: without this, every provider would show

@@ -1,6 +1,7 @@
 // The state the command thread and the GUI thread share while a sign-in runs.
 #pragma once
 
+#include "engine/proxysettings.h"
 #include "signin/formpost.h"
 
 #include <condition_variable>
@@ -36,6 +37,9 @@ struct HelperState {
     AuthWindow *window = nullptr;
     // Written once at start-up before the command thread exists; read without a lock.
     std::string defaultUserAgent;
+    // The proxies the engine was told of, for naming one that asks for a password. Written once
+    // at start-up before the engine starts; read without a lock.
+    ProxySettings proxy;
 
     // Ends the sign-in in flight exactly once: fills the active wait, wakes its waiter and
     // withdraws it. Does nothing when no wait is in flight. The caller holds `mutex`.

@@ -130,7 +130,8 @@ void AuthPage::onProxyAuthenticationRequired(const QUrl &requestUrl, QAuthentica
                                              const QString &proxyHost)
 {
     Q_UNUSED(requestUrl);
-    askForCredentials(proxyChallenge(proxyHost, authenticator->realm()), authenticator);
+    askForCredentials(proxyChallenge(state->proxy, proxyHost, authenticator->realm()),
+                      authenticator);
 }
 
 void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator *authenticator)

@@ -1,9 +1,6 @@
 #include "webview/credentialsprompt.h"
 
-#include "app/engineswitches.h"
-
 #include <QAuthenticator>
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QFormLayout>
@@ -13,10 +10,6 @@
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -54,17 +47,10 @@ CredentialsChallenge serverChallenge(const QUrl &requestUrl, const QString &real
     return {false, shown.authority(), realm};
 }
 
-CredentialsChallenge proxyChallenge(const QString &proxyHost, const QString &realm)
+CredentialsChallenge proxyChallenge(const ProxySettings &settings, const QString &proxyHost,
+                                    const QString &realm)
 {
-    std::vector<std::string> arguments;
-    for (const QString &argument : QCoreApplication::arguments())
-        arguments.push_back(argument.toStdString());
-    std::vector<const char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(argument.c_str());
-    argv.push_back(nullptr);
-    const std::string authority = proxyAuthority(proxyHost.toStdString(), std::getenv,
-                                                 static_cast<int>(arguments.size()), argv.data());
+    const std::string authority = proxyAuthority(settings, proxyHost.toStdString());
     return {true, QString::fromStdString(authority), realm};
 }
 

@@ -1,6 +1,8 @@
 // The prompt a person answers when a server or a proxy asks for a user name and password.
 #pragma once
 
+#include "engine/proxysettings.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -26,8 +28,9 @@ struct CredentialsChallenge {
 // scheme's own, its port.
 CredentialsChallenge serverChallenge(const QUrl &requestUrl, const QString &realm);
 // The challenge of the proxy `proxyHost`, which the engine names without its port: the port
-// is taken from the helper's proxy settings, when they name that host.
-CredentialsChallenge proxyChallenge(const QString &proxyHost, const QString &realm);
+// is taken from `settings`, when they name that host.
+CredentialsChallenge proxyChallenge(const ProxySettings &settings, const QString &proxyHost,
+                                    const QString &realm);
 
 // A non-modal dialog on top of the sign-in window for one challenge of the engine: who asks,
 // a user name and a masked password, "Sign in" (Enter) and "Cancel" (Escape). The user name

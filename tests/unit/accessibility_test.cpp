@@ -1,6 +1,6 @@
 // Whether start-up exposes the page's content to assistive technology, and how the environment
 // overrides it.
-#include "app/accessibility.h"
+#include "engine/accessibility.h"
 
 #include <gtest/gtest.h>
 

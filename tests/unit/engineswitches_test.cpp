@@ -1,7 +1,11 @@
-// The engine's switches as the helper hands them on: the Kerberos allow-lists in the name the
-// engine reads, the helper's own rendering switch where the engine reads it, and the proxy's
-// port found for a prompt.
-#include "app/engineswitches.h"
+// The engine's switches as the helper reads them (QTWEBENGINE_CHROMIUM_FLAGS as the engine
+// splits it) and hands them on: the Kerberos allow-lists in the name the engine reads, the
+// helper's own rendering switch where the engine reads it, and the proxy's port found for a
+// prompt.
+#include "engine/enginearguments.h"
+#include "engine/engineswitches.h"
+#include "engine/proxysettings.h"
+#include "engine/renderingchoice.h"
 
 #include <QtGlobal>
 
@@ -123,6 +127,46 @@ TEST(EngineSwitches, FlagsVariableWithARenderingChoiceKeepsIt)
     EXPECT_EQ(result.flagsVariable, "--use-gl=egl");
 }
 
+struct SplitCase {
+    const char *name;
+    const char *flags;
+    Strings words;
+};
+
+class EngineFlagsSplit : public testing::TestWithParam<SplitCase>
+{
+};
+
+// As the engine reads QTWEBENGINE_CHROMIUM_FLAGS, and back: what the helper writes there must
+// reach the engine as the same switches.
+TEST_P(EngineFlagsSplit, ReadsAsTheEngineAndJoinsBack)
+{
+    const SplitCase &c = GetParam();
+    EXPECT_EQ(engineFlagsSplit(c.flags), c.words);
+    EXPECT_EQ(engineFlagsSplit(engineFlagsJoined(c.words)), c.words);
+}
+
+const SplitCase kSplitCases[] = {
+    {"RunsOfSpaces", "  --a  --b ", {"--a", "--b"}},
+    {"Empty", "", {}},
+    {"TabBelongsToItsWord", "--lang=de\t--single-process", {"--lang=de\t--single-process"}},
+    {"QuotesGroupAValue", "--user-agent=\"A B\" --x", {"--user-agent=A B", "--x"}},
+    {"QuotedWholeSwitch", "\"--user-agent=A B\"", {"--user-agent=A B"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, EngineFlagsSplit, testing::ValuesIn(kSplitCases),
+                         [](const testing::TestParamInfo<SplitCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(EngineSwitches, FlagsVariableValueWithASpaceStaysWhole)
+{
+    const EngineSwitches result
+        = switchesFor({{"QTWEBENGINE_CHROMIUM_FLAGS", "--user-agent=\"A B\""}}, {"p"});
+    EXPECT_EQ(engineFlagsSplit(result.flagsVariable),
+              (Strings{"--user-agent=A B", "--disable-gpu"}));
+}
+
 struct ProxyCase {
     const char *name;
     std::map<std::string, std::string> environment;
@@ -141,7 +185,10 @@ TEST_P(ProxyAuthority, PortFromTheSettingsThatNameTheProxy)
     std::vector<const char *> argv = c.argv;
     const int argc = static_cast<int>(argv.size());
     argv.push_back(nullptr);
-    EXPECT_EQ(proxyAuthority(c.host, lookupIn(c.environment), argc, argv.data()), c.authority);
+    const EnvironmentLookup lookup = lookupIn(c.environment);
+    const ProxySettings settings
+        = proxySettingsRead(engineArgumentsRead(lookup, argc, argv.data()), lookup);
+    EXPECT_EQ(proxyAuthority(settings, c.host), c.authority);
 }
 
 const ProxyCase kProxyCases[] = {
@@ -177,7 +224,26 @@ const ProxyCase kProxyCases[] = {
      "proxy.corp",
      "proxy.corp"},
     {"Ipv6", {{"http_proxy", "http://[::1]:3128"}}, {"p"}, "::1", "::1:3128"},
+    {"SwitchInTheFlagsVariable",
+     {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de --proxy-server=proxy.corp:3"}},
+     {"p", "--webEngineArgs", "--proxy-server=proxy.corp:2"},
+     "proxy.corp",
+     "proxy.corp:3"},
 };
+
+TEST(ProxySettings, WhatTheEngineIsToldAboutProxies)
+{
+    const std::map<std::string, std::string> environment
+        = {{"https_proxy", "http://p:1"}, {"ALL_PROXY", "socks5://q:2"}, {"no_proxy", "x"}};
+    const EngineArguments engine
+        = {{"--proxy-pac-url=http://wpad/p.pac", "--proxy-server=a:1", "--proxy-server=b:2"}};
+    const ProxySettings settings = proxySettingsRead(engine, lookupIn(environment));
+    EXPECT_EQ(settings.proxyServers, (Strings{"a:1", "b:2"}));
+    EXPECT_EQ(settings.pacUrl, "http://wpad/p.pac");
+    using Variables = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(settings.environmentProxies,
+              (Variables{{"https_proxy", "http://p:1"}, {"ALL_PROXY", "socks5://q:2"}}));
+}
 
 INSTANTIATE_TEST_SUITE_P(Table, ProxyAuthority, testing::ValuesIn(kProxyCases),
                          [](const testing::TestParamInfo<ProxyCase> &info) {

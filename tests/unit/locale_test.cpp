@@ -1,7 +1,7 @@
 // What the helper tells providers of the person's languages, and what it writes to standard
 // error when asked for quiet.
-#include "app/acceptlanguage.h"
-#include "app/quietlogging.h"
+#include "engine/acceptlanguage.h"
+#include "engine/quietlogging.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The rendering the helper picks: software by default, and never against a choice the
 // environment or the engine's own switches made.
-#include "app/renderingchoice.h"
+#include "engine/renderingchoice.h"
 
 #include <gtest/gtest.h>
 
@@ -137,6 +137,15 @@ const RenderingCase kRenderingCases[] = {
      {"p"},
      false,
      kNothing},
+    // The engine splits the variable at spaces only: after a tab, a GPU switch is part of the
+    // language's value and chooses nothing.
+    {"FlagsVariableSplitAtSpacesOnly",
+     {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de\t--ignore-gpu-blocklist"}},
+     {"p"},
+     true,
+     kDisableGpu,
+     true,
+     true},
     {"FlagsVariableHidesCommandLineSwitches",
      {{"QTWEBENGINE_CHROMIUM_FLAGS", "--lang=de"}},
      {"p", "--webEngineArgs", "--use-gl=egl"},

@@ -1,10 +1,11 @@
-#include "app/quietlogging.h"
+#include "engine/quietlogging.h"
+
+#include "engine/enginearguments.h"
 
 #include <QLoggingCategory>
 #include <QString>
 #include <QtGlobal>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -126,13 +127,10 @@ void quietEngineLog(EngineSwitches *engine)
 {
     const char kQuiet[] = "--log-level=3";
     if (engine->setFlagsVariable) {
-        std::size_t start = 0;
         const std::string &flags = engine->flagsVariable;
-        while (start < flags.size()) {
-            const std::size_t end = std::min(flags.find(' ', start), flags.size());
-            if (setsEngineLogging(flags.substr(start, end - start)))
+        for (const std::string &word : engineFlagsSplit(flags)) {
+            if (setsEngineLogging(word))
                 return;
-            start = end + 1;
         }
         engine->flagsVariable += (flags.empty() ? "" : " ") + std::string(kQuiet);
         return;

@@ -1,4 +1,4 @@
-#include "app/accessibility.h"
+#include "engine/accessibility.h"
 
 #include <QByteArray>
 #include <QtGlobal>

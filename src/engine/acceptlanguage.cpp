@@ -1,4 +1,4 @@
-#include "app/acceptlanguage.h"
+#include "engine/acceptlanguage.h"
 
 #include <algorithm>
 #include <cctype>
@@ -56,6 +56,10 @@ bool parseLocale(std::string entry, Language *language)
     return true;
 }
 
+// Read by hand rather than through QLocale::system().uiLanguages(), which Qt 6.4 fills with
+// languages the person never named: likely-subtag expansions ("de-Latn-DE" after "de-DE", "fi"
+// followed by "fi-FI"), each LANGUAGE entry's expansions repeated, the name as given ("EN-gb"),
+// and "C" when no locale is set. A browser's header holds only what the person chose.
 std::vector<Language> localeList(const EnvironmentLookup &environment)
 {
     std::string list;

@@ -1,8 +1,8 @@
 // What the helper writes to standard error: nothing when all goes well.
 #pragma once
 
-#include "app/engineswitches.h"
-#include "app/renderingchoice.h"
+#include "engine/engineswitches.h"
+#include "engine/environment.h"
 
 #include <string>
 

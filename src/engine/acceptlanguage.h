@@ -1,7 +1,7 @@
 // The Accept-Language header a browser would send for the person's locale.
 #pragma once
 
-#include "app/renderingchoice.h"
+#include "engine/environment.h"
 
 #include <string>
 

@@ -2,7 +2,8 @@
 // the engine's GPU off, and whatever the environment or the command line asked for.
 #pragma once
 
-#include <functional>
+#include "engine/environment.h"
+
 #include <string>
 #include <vector>
 
@@ -23,9 +24,6 @@ struct RenderingChoice {
     bool noXcbGlIntegration = false;
 };
 
-// The value of an environment variable, or nullptr when it is not set.
-using EnvironmentLookup = std::function<const char *(const char *name)>;
-
 // Software rendering (the software scene graph and "--disable-gpu" for the engine) unless the
 // environment or the engine's switches already chose:
 //  - QT_QUICK_BACKEND (or its older name QMLSCENE_DEVICE) or QSG_RHI_BACKEND set to anything
@@ -41,17 +39,6 @@ using EnvironmentLookup = std::function<const char *(const char *name)>;
 // Pure: it reads only `environment` and argv[1..argc-1].
 RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
                                 const char *const *argv);
-
-// The switches the engine reads: QTWEBENGINE_CHROMIUM_FLAGS split at spaces when it is set at
-// all, otherwise the arguments after the first "--webEngineArgs" (Qt hands the engine one or
-// the other, never both). Pure, as chooseRendering.
-struct EngineArguments {
-    std::vector<std::string> switches;
-    bool fromFlagsVariable = false;
-    bool markerGiven = false; // the command line holds "--webEngineArgs"
-};
-EngineArguments engineArgumentsRead(const EnvironmentLookup &environment, int argc,
-                                    const char *const *argv);
 
 // argv[0..argc-1] followed by `appended`, then a null pointer, as QApplication takes it (argc is
 // the size less one). Points into argv and `appended`, which must outlive its use.

@@ -1,7 +1,8 @@
-// The switches the helper hands the web engine, and what they say about the proxy.
+// The switches the helper hands the web engine.
 #pragma once
 
-#include "app/renderingchoice.h"
+#include "engine/environment.h"
+#include "engine/renderingchoice.h"
 
 #include <string>
 #include <vector>
@@ -30,9 +31,3 @@ struct EngineSwitches {
 EngineSwitches engineSwitches(const EnvironmentLookup &environment, int argc,
                               const char *const *argv, const RenderingChoice &rendering,
                               int qtVersion);
-
-// "host:port" for the proxy named `host` by the engine's --proxy-server switch or by the
-// environment's proxy variables (http_proxy, https_proxy, all_proxy, in either case), the
-// first that names it; `host` alone when none does. Pure, as engineSwitches.
-std::string proxyAuthority(const std::string &host, const EnvironmentLookup &environment, int argc,
-                           const char *const *argv);

@@ -1,7 +1,8 @@
-#include "app/renderingchoice.h"
+#include "engine/renderingchoice.h"
+
+#include "engine/enginearguments.h"
 
 #include <cstring>
-#include <sstream>
 
 namespace {
 
@@ -32,16 +33,6 @@ bool isRenderingSwitch(const std::string &argument)
         return false;
     return name.find("gpu") != std::string::npos || name == "use-gl" || name == "use-angle"
         || name == "use-vulkan" || name.compare(0, 14, "disable-vulkan") == 0;
-}
-
-std::vector<std::string> splitOnSpace(const char *text)
-{
-    std::vector<std::string> words;
-    std::istringstream stream(text);
-    std::string word;
-    while (stream >> word)
-        words.push_back(word);
-    return words;
 }
 
 } // namespace
@@ -77,25 +68,6 @@ RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
     choice.appendArguments.emplace_back("--disable-gpu");
     choice.noXcbGlIntegration = !isNonEmpty(environment("QT_XCB_GL_INTEGRATION"));
     return choice;
-}
-
-EngineArguments engineArgumentsRead(const EnvironmentLookup &environment, int argc,
-                                    const char *const *argv)
-{
-    EngineArguments engine;
-    const char *flagsVariable = environment("QTWEBENGINE_CHROMIUM_FLAGS");
-    engine.fromFlagsVariable = flagsVariable != nullptr;
-    if (engine.fromFlagsVariable)
-        engine.switches = splitOnSpace(flagsVariable);
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i] == nullptr)
-            break;
-        if (engine.markerGiven && !engine.fromFlagsVariable)
-            engine.switches.emplace_back(argv[i]);
-        else if (std::strcmp(argv[i], kEngineArgumentsMarker) == 0)
-            engine.markerGiven = true;
-    }
-    return engine;
 }
 
 std::vector<char *> argumentsWith(int argc, char **argv, std::vector<std::string> &appended)

@@ -1,0 +1,7 @@
+// How the engine's start-up rules read the environment, so that a test can hand them one.
+#pragma once
+
+#include <functional>
+
+// The value of an environment variable, or nullptr when it is not set.
+using EnvironmentLookup = std::function<const char *(const char *name)>;
