@@ -114,9 +114,9 @@ int runHelper(int argc, char **argv)
     if (rendering.noXcbGlIntegration)
         qputenv("QT_XCB_GL_INTEGRATION", QByteArrayLiteral("none"));
     EngineSwitches engine = engineSwitches(std::getenv, argc, argv, rendering, QT_VERSION);
-    // Read here, from the switches the engine is about to get, and handed to the pages.
-    HelperState state;
-    state.proxy = proxySettingsRead(engineArgumentsRead(std::getenv, argc, argv), std::getenv);
+    // Read once, from the switches the engine is about to get; the pages get it through state.
+    const ProxySettings proxy
+        = proxySettingsRead(engineArgumentsRead(std::getenv, argc, argv), std::getenv);
     if (wantsQuietLogging(std::getenv))
         quietEngineLog(&engine);
     if (engine.setFlagsVariable)
@@ -130,6 +130,8 @@ int runHelper(int argc, char **argv)
     quietEngineProcesses();
     installTranslations();
 
+    HelperState state;
+    state.proxy = proxy;
     QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
     state.defaultUserAgent = profile->httpUserAgent().toStdString();
     // The engine sends no Accept-Language of its own: without this, every provider would show
