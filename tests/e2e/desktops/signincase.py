@@ -2,13 +2,10 @@
 user name field, navigate requests, the replies they must get, and the check every run ends
 with (the redirect URI never fetched, no code outside a reply)."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import provider as idp  # noqa: E402
-from signinfixture import error_raw, ok_raw  # noqa: E402
+import provider as idp
+from signinfixture import error_raw, ok_raw
 
 REPLY_TIMEOUT = 40
 USER = "alice.example"

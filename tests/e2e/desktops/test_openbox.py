@@ -4,16 +4,14 @@ window directly, so they go where openbox gave the focus; nothing is clicked bef
 
 One Xvfb with openbox serves every test; each test starts its own helper."""
 
-import os
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import signincase  # noqa: E402
-from signincase import PASSWORD, USER  # noqa: E402
-import desktop  # noqa: E402  (on the path through signincase)
-import helperproc  # noqa: E402
+import signincase
+from signincase import PASSWORD, USER
+import desktop
+import helperproc
+import testenv
 
 
 class OpenboxCase(signincase.SignInCase):
@@ -37,7 +35,7 @@ class OpenboxCase(signincase.SignInCase):
             focus = self.desk.focused_window()
             return window if self.desk.active_window() == window and focus == window else None
 
-        window = helperproc.wait_until(look, signincase.REPLY_TIMEOUT, 0.1)
+        window = testenv.wait_until(look, signincase.REPLY_TIMEOUT, 0.1)
         if window is None:
             raise AssertionError("window %r never became active with the focus" % title)
         return window

@@ -16,16 +16,14 @@ class; each test starts its own helper and client."""
 
 import os
 import re
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import compositorcase  # noqa: E402
-import signincase  # noqa: E402
-import compositor as sessions  # noqa: E402  (on the path through signincase)
-import desktop  # noqa: E402
-import kwin  # noqa: E402
-import mutter  # noqa: E402
+import compositorcase
+import signincase
+import compositor as sessions
+import desktop
+import kwin
+import mutter
 
 STANDIN = os.environ.get("TAVISK_WAYLAND_STANDIN")
 
@@ -83,7 +81,7 @@ class ParentTests:
         compositor may take the first while the sign-in window goes)."""
         for _ in range(5):
             self.desk.click()
-            if compositorcase.helperproc.wait_until(standin.has_focus, 2):
+            if compositorcase.testenv.wait_until(standin.has_focus, 2):
                 return
         raise AssertionError("the clicked client has no keyboard: %r" % standin.lines())
 

@@ -7,13 +7,11 @@ helper and the tools all run as "nobody" (see desktop.Account), and then the web
 with its sandbox on."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import signincase  # noqa: E402
-from signincase import PASSWORD, USER  # noqa: E402
-import desktop  # noqa: E402  (on the path through signincase)
+import signincase
+from signincase import PASSWORD, USER
+import desktop
 
 # Windows with these titles are mapped without the keyboard, as on a desktop that prevents
 # focus stealing: only a valid activation token gives it to them.
