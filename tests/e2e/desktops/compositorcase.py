@@ -63,14 +63,10 @@ class StandIn:
         self._reader.close()
 
 
-class DeskCase(signincase.SignInCase):
-    """One compositor (cls.desk, shared by the tests of the module), one client platform."""
+class DeskCase(signincase.DesktopCase):
+    """One compositor, one client platform, and the full-screen stand-in client."""
 
-    platform = "wayland"
     standin_program = None  # the stand-in client's argv before its title; None: standin.py
-
-    def start_helper(self):
-        return self.enterContext(self.desk.helper(self.platform))
 
     def wait_sign_in_window(self, helper, title, url):
         """Waits until the sign-in window titled title shows url's page with the caret in it

@@ -29,9 +29,9 @@ def setUpModule():
 
 
 class KdeCase(compositorcase.DeskCase):
-    @property
-    def desk(self):
-        return _desk
+    @classmethod
+    def start_desktop(cls):
+        return _desk  # one KWin for the module's classes, started by setUpModule
 
     def wait_sign_in_window(self, helper, title, url):
         try:
@@ -87,12 +87,8 @@ class ExtremeFocusStealingPrevention(KdeCase):
     person's click. On X11 there is no token: the person clicks into the window."""
 
     @classmethod
-    def setUpClass(cls):
-        cls._extreme = cls.enterClassContext(kwin.KWin(focus_stealing_prevention=4))
-
-    @property
-    def desk(self):
-        return self._extreme
+    def start_desktop(cls):
+        return cls.enterClassContext(kwin.KWin(focus_stealing_prevention=4))
 
     def check_parented_sign_in(self):
         standin = self.full_screen_standin()

@@ -10,19 +10,17 @@ import unittest
 import signincase
 from signincase import PASSWORD, USER
 import desktop
-import helperproc
 import testenv
 
 
-class OpenboxCase(signincase.SignInCase):
+class OpenboxCase(signincase.DesktopCase):
     """One openbox for the class, and a person's ways with it; no tests of its own."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = cls.enterClassContext(desktop.Openbox())
+    platform = "xcb"
 
-    def start_helper(self):
-        return self.enterContext(helperproc.Helper(env=self.desk.helper_env()))
+    @classmethod
+    def start_desktop(cls):
+        return cls.enterClassContext(desktop.Openbox())
 
     def wait_active(self, title):
         """The id of the one viewable window titled title, once openbox has made it the
@@ -52,8 +50,7 @@ class OpenboxCase(signincase.SignInCase):
 
     def terminal(self):
         """An xterm that the person moved to: it has the focus."""
-        process = self.desk.start(["xterm", "-title", "terminal"])
-        self.addCleanup(self.desk.stop, process)
+        self.start_program(["xterm", "-title", "terminal"])
         self.wait_active("terminal")
 
     def close_button(self, window):

@@ -67,14 +67,14 @@ class ParentTests:
     expected_parent = None  # the caption assert_parent expects as the transient parent
 
     @classmethod
-    def setUpClass(cls):
+    def start_desktop(cls):
         if not STANDIN:
             raise unittest.SkipTest("tavisk-wayland-standin was not built")
         reason = cls.compositor.available()
         if reason:
             raise unittest.SkipTest(reason)
-        cls.desk = cls.enterClassContext(cls.session())
         cls.standin_program = [STANDIN]
+        return cls.enterClassContext(cls.session())
 
     def focus_standin(self, standin):
         """A person clicks back into the client, and again when a click did nothing (the
@@ -148,9 +148,7 @@ class MutterParent(ParentTests, compositorcase.DeskCase):
     def start_helper(self):
         # mutter tells a client nothing about its windows, so the helper's own protocol log
         # (libwayland writes every request sent) shows what it asked for.
-        helper = self.desk.helper(self.platform)
-        helper.env["WAYLAND_DEBUG"] = "client"
-        return self.enterContext(helper)
+        return super().start_helper(WAYLAND_DEBUG="client")
 
     def wait_sign_in_window(self, helper, title, url):
         self.wait_ready(helper, url)
@@ -170,14 +168,15 @@ class SwayParent(compositorcase.DeskCase):
     sway runs as "nobody" when the tests run as root, and so do its clients."""
 
     @classmethod
-    def setUpClass(cls):
+    def start_desktop(cls):
         if not STANDIN:
             raise unittest.SkipTest("tavisk-wayland-standin was not built")
         reason = sessions.available("sway")
         if reason:
             raise unittest.SkipTest(reason)
-        cls.desk = cls.enterClassContext(desktop.Sway())
-        cls.standin_program = [cls.desk.account.reachable_binary(STANDIN)]
+        desk = cls.enterClassContext(desktop.Sway())
+        cls.standin_program = [desk.account.reachable_binary(STANDIN)]
+        return desk
 
     def test_the_sign_in_window_floats_over_the_client_only_as_its_child(self):
         standin = compositorcase.StandIn(self.desk, "wayland", program=self.standin_program)
@@ -185,9 +184,7 @@ class SwayParent(compositorcase.DeskCase):
         self.addCleanup(standin.close)
         standin.wait_line(lambda line: line == "fullscreen", "being full-screen")
         handle = standin.handle()
-        helper = self.desk.helper("wayland")
-        helper.env["WAYLAND_DEBUG"] = "client"
-        self.enterContext(helper)
+        helper = self.start_helper(WAYLAND_DEBUG="client")
         for request_id, title, extra, kind in (
                 (1, "Over the client", {"parent_window": handle}, "floating_con"),
                 (2, "On its own", {}, "con"),

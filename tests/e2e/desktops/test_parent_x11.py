@@ -68,8 +68,7 @@ class ParentOnOpenbox(test_openbox.OpenboxCase):
     def client(self, *xterm_args):
         """The stand-in client's window, once a person has clicked into it and it holds the
         keyboard."""
-        process = self.desk.start(["xterm", "-title", CLIENT_TITLE] + list(xterm_args))
-        self.addCleanup(self.desk.stop, process)
+        self.start_program(["xterm", "-title", CLIENT_TITLE] + list(xterm_args))
         window = testenv.wait_until(lambda: (self.desk.find(CLIENT_TITLE) or [None])[0],
                                        signincase.REPLY_TIMEOUT, 0.1)
         self.assertIsNotNone(window, "the stand-in client never appeared")

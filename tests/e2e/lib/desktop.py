@@ -542,9 +542,17 @@ class Openbox:
         env["QT_QPA_PLATFORM"] = "xcb"
         return env
 
-    def start(self, argv):
+    def helper(self, platform="xcb", **kwargs):
+        """A helperproc.Helper on this display; platform is there to match the compositors'
+        helper(): openbox has X clients only."""
+        if platform != "xcb":
+            raise AssertionError("openbox runs X clients only, not %r" % platform)
+        return helperproc.Helper(env=self.helper_env(), **kwargs)
+
+    def start(self, argv, stdout=subprocess.DEVNULL):
+        """Starts a client that runs until stopped or the session ends."""
         process = subprocess.Popen(argv, env=self.env(), stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   stdout=stdout, stderr=subprocess.DEVNULL,
                                    start_new_session=True)
         self._clients.append(process)
         return process
