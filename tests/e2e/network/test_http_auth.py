@@ -199,3 +199,7 @@ class HttpAuthentication(unittest.TestCase):
         self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), ok_raw(10, server.redirect_for(USER)))
         self.assertEqual([s.user for s in server.seen()], [None, None, None, None, USER])
         self.assert_secrets_kept(helper)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -125,3 +125,7 @@ class KerberosSignIn(unittest.TestCase):
                                  error_raw(request_id, "user_cancelled"))
                 self.assertEqual(set(server.seen()), {None})
                 self.finish(helper)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -76,3 +76,7 @@ class PromptAsRead(unittest.TestCase):
                                  error_raw(request_id, "user_cancelled"))
                 helper.send({"jsonrpc": "2.0", "id": 99, "method": "exit"})
                 self.assertEqual(helper.wait(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
