@@ -24,6 +24,7 @@ import compositor as sessions
 import desktop
 import kwin
 import mutter
+import testenv
 
 STANDIN = os.environ.get("TAVISK_WAYLAND_STANDIN")
 
@@ -81,7 +82,7 @@ class ParentTests:
         compositor may take the first while the sign-in window goes)."""
         for _ in range(5):
             self.desk.click()
-            if compositorcase.testenv.wait_until(standin.has_focus, 2):
+            if testenv.wait_until(standin.has_focus, 2):
                 return
         raise AssertionError("the clicked client has no keyboard: %r" % standin.lines())
 
