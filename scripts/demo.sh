@@ -51,7 +51,8 @@ trap 'say "terminated: stopping everything the demo started"; exit 143' TERM
 first_line() {
     local file=$1 tries=$(($2 * 10)) line
     while [ "$tries" -gt 0 ]; do
-        if IFS= read -r line <"$file" 2>/dev/null && [ -n "$line" ]; then
+        # Errors off first: the file may not exist yet, and its absence is no error here.
+        if IFS= read -r line 2>/dev/null <"$file" && [ -n "$line" ]; then
             printf '%s\n' "$line"
             return 0
         fi
