@@ -2,7 +2,7 @@
 """What exposing the sign-in page to assistive technology costs: memory and first paint.
 
 The helper runs on a private desktop (Xvfb, a session bus, the accessibility bus, openbox; the
-process tests' tests/e2e/accessibility/screenreader.py) twice over: with no screen reader running
+process tests' tests/e2e/lib/screenreader.py) twice over: with no screen reader running
 (the accessibility bus's switches off, as on most desktops) and with one (switches on, and the
 whole tree read once, as a reader does when a window appears). On each, the helper runs as it
 ships (QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY set by the helper itself) and with the variable
@@ -27,9 +27,11 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e", "lib"))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e", "accessibility"))
 import screenreader  # noqa: E402
 import helperproc  # noqa: E402
+import pageserver  # noqa: E402
+import proctree  # noqa: E402
+import testenv  # noqa: E402
 
 SETTLE_SECONDS = 1.0
 PAINT_TIMEOUT = 30
@@ -63,7 +65,7 @@ def tree_memory_kib(pid):
     the engine's libraries with every other process that maps them, on this machine too; the
     private sum is what these processes alone hold."""
     pss = private = 0
-    for p in {pid} | helperproc.descendants(pid):
+    for p in {pid} | proctree.descendants(pid):
         try:
             with open("/proc/%d/smaps_rollup" % p) as f:
                 for line in f:
@@ -91,7 +93,7 @@ def one_run(desk, server, reader, hidden):
         helper.send({"jsonrpc": "2.0", "id": 2, "method": "navigate",
                      "params": {"url": server.url(path), "title": "Sign in",
                                 "redirect_uri": "ms-appx-web://bench.example/cb"}})
-        report = helperproc.wait_until(
+        report = testenv.wait_until(
             lambda: next((r for r in server.requests[before:] if r.startswith("/paint?at=")),
                          None), PAINT_TIMEOUT)
         if report is None:
@@ -114,14 +116,14 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
     os.environ.setdefault("TAVISK_BINARY", os.path.join(args.build, "src", "corvane-tavisk"))
-    helperproc.binary_path()
+    testenv.binary_path()
 
     rows = []
     for reader in (False, True):
         desk = screenreader.Desktop(screen_reader=reader)
         desk.start()
         try:
-            with helperproc.PageServer({}) as server:
+            with pageserver.PageServer({}) as server:
                 results = {False: [], True: []}
                 one_run(desk, server, reader, False)  # warm the page cache and fonts
                 for round_number in range(args.rounds):

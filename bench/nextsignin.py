@@ -18,6 +18,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "e2e", "lib"))
 import helperproc  # noqa: E402
+import testenv  # noqa: E402
+import xvfb  # noqa: E402
 import provider as idp  # noqa: E402
 
 SIGN_INS_PER_RUN = 6
@@ -27,7 +29,7 @@ def one_run(binary, display, provider):
     """Milliseconds of each sign-in of one helper run, the first one first."""
     os.environ["TAVISK_BINARY"] = binary
     times = []
-    with helperproc.Helper(env=helperproc.base_env(display=display)) as helper:
+    with helperproc.Helper(env=testenv.base_env(display=display)) as helper:
         for request_id in range(1, SIGN_INS_PER_RUN + 1):
             code = provider.new_code("bench")
             page = provider.page(idp.REDIRECT_302, provider.callback + "?code=" + code)
@@ -49,7 +51,7 @@ def main():
     args = parser.parse_args()
     first = {b: [] for b in args.binaries}
     later = {b: [] for b in args.binaries}
-    with helperproc.XServer() as xserver, idp.Provider() as provider:
+    with xvfb.XServer() as xserver, idp.Provider() as provider:
         for run in range(args.runs):
             order = args.binaries if run % 2 == 0 else list(reversed(args.binaries))
             for binary in order:

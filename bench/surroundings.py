@@ -30,6 +30,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e", "lib"))
 import helperproc  # noqa: E402
+import pageserver  # noqa: E402
+import testenv  # noqa: E402
+import xvfb  # noqa: E402
 from accessibility import PAGE, PAINT_TIMEOUT, SETTLE_SECONDS, tree_memory_kib  # noqa: E402
 
 LOCALES = ("LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG")
@@ -37,7 +40,7 @@ LOCALES = ("LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG")
 
 def one_run(binary, lang, display, server):
     os.environ["TAVISK_BINARY"] = binary
-    env = helperproc.base_env(display=display)
+    env = testenv.base_env(display=display)
     for name in LOCALES:
         env.pop(name, None)
     env["LANG"] = lang
@@ -53,7 +56,7 @@ def one_run(binary, lang, display, server):
         helper.send({"jsonrpc": "2.0", "id": 2, "method": "navigate",
                      "params": {"url": server.url(path), "title": "Sign in",
                                 "redirect_uri": "ms-appx-web://bench.example/cb"}})
-        report = helperproc.wait_until(
+        report = testenv.wait_until(
             lambda: next((r for r in server.requests[before:] if r.startswith("/paint?at=")),
                          None), PAINT_TIMEOUT)
         if report is None:
@@ -76,7 +79,7 @@ def main():
              ("this tree, de_DE (translations loaded)", args.after, "de_DE.UTF-8")]
     results = {name: [] for name, _, _ in sides}
     begun = time.monotonic()
-    with helperproc.XServer() as xserver, helperproc.PageServer({}) as server:
+    with xvfb.XServer() as xserver, pageserver.PageServer({}) as server:
         for _, binary, lang in sides:
             one_run(binary, lang, xserver.display, server)  # warm the page cache and fonts
         for round_number in range(args.rounds):

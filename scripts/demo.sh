@@ -51,7 +51,8 @@ trap 'say "terminated: stopping everything the demo started"; exit 143' TERM
 first_line() {
     local file=$1 tries=$(($2 * 10)) line
     while [ "$tries" -gt 0 ]; do
-        if IFS= read -r line <"$file" 2>/dev/null && [ -n "$line" ]; then
+        # Errors off first: the file may not exist yet, and its absence is no error here.
+        if IFS= read -r line 2>/dev/null <"$file" && [ -n "$line" ]; then
             printf '%s\n' "$line"
             return 0
         fi
@@ -84,16 +85,16 @@ fi
 # turns the sandbox off for this one run when it is started as root.
 if [ "$(id -u)" -eq 0 ] && [ -z "${QTWEBENGINE_DISABLE_SANDBOX:-}" ]; then
     export QTWEBENGINE_DISABLE_SANDBOX=1
-    say "running as root: the web engine will not start as root with its sandbox on, so this"
-    say "demo sets QTWEBENGINE_DISABLE_SANDBOX=1 for this run (run it as a normal user to keep"
-    say "the sandbox)"
+    say "running as root: the web engine's sandbox is off for this run"
+    say "(QTWEBENGINE_DISABLE_SANDBOX=1); run the demo as a normal user to keep it"
 fi
-# Quieter engine start-up: a private runtime folder when there is none, no context report.
+# Qt needs a runtime folder; a private one when there is none. QT_LOGGING_RULES is left as the
+# person has it: setting it would turn the helper's quiet standard error off, and the demo shows
+# what a client's user sees.
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     mkdir -m 0700 "$work/runtime"
     export XDG_RUNTIME_DIR=$work/runtime
 fi
-export QT_LOGGING_RULES=${QT_LOGGING_RULES:-qt.webenginecontext.info=false}
 
 "$python" tools/demo/demo_provider.py "${auto_submit[@]}" >"$work/provider" &
 provider_pid=$!

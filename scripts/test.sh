@@ -63,7 +63,8 @@ ctest --test-dir build --output-on-failure --timeout 600
 section "Debian packages: built from the tested tree, checked, unpacked and run"
 scripts/package.sh
 lintian --fail-on error,warning build/packages/*.deb
-TAVISK_PACKAGES=build/packages /usr/bin/python3 tests/e2e/package/test_package.py -v
+TAVISK_PACKAGES=build/packages PYTHONPATH=tests/e2e/lib:tests/e2e/client \
+    /usr/bin/python3 tests/e2e/package/test_package.py -v
 
 # The sanitizer builds run on the host only. The core they build is plain C++ without Qt and
 # without a branch by release: in the chroot they would run the same code again, for minutes.

@@ -11,25 +11,23 @@ EditableText (its fields expose read-only Text) and pressing a button through it
 interface (its buttons offer only a focus action); a reader's user presses Enter instead.
 """
 
-import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import screenreader  # noqa: E402
-import helperproc  # noqa: E402
-import provider as idp  # noqa: E402
-from signinfixture import error_raw, ok_raw  # noqa: E402
-from Xlib import X, display as xdisplay, error as xerror  # noqa: E402
+import screenreader
+import helperproc
+import testenv
+import provider as idp
+from signinfixture import error_raw, ok_raw
+from Xlib import X, display as xdisplay, error as xerror
 # Roles by AT-SPI's numbers: their names change between AT-SPI releases (Debian 13's calls a
 # push button "button").
-from pyatspi import (ROLE_DOCUMENT_WEB, ROLE_FRAME, ROLE_HEADING, ROLE_LINK,  # noqa: E402
+from pyatspi import (ROLE_DOCUMENT_WEB, ROLE_FRAME, ROLE_HEADING, ROLE_LINK,
                      ROLE_PASSWORD_TEXT, ROLE_PUSH_BUTTON, ROLE_TEXT)
 
 REPLY_TIMEOUT = 30
 USER, PASSWORD = "alice.example", "correct horse 42"
-SCREEN = (1280, 1024)  # helperproc.XServer's screen
+SCREEN = (1280, 1024)  # xvfb.XServer's screen
 
 desk = screenreader.Desktop()
 setUpModule = desk.start
@@ -201,7 +199,7 @@ class AccessibilityTest(unittest.TestCase):
                 self.wait_for_page(app, title)
                 # What the page itself sees: focus in the document, on the field, with a ring.
                 ring = {"has": True, "active": "username", "visible": True}
-                helperproc.wait_until(lambda: p.focus_reports(second)[-1:] == [ring], 10)
+                testenv.wait_until(lambda: p.focus_reports(second)[-1:] == [ring], 10)
                 self.assertEqual(p.focus_reports(second)[-1:], [ring], p.focus_reports(second))
                 # The keyboard alone finishes the sign-in: type, Tab, type, Enter.
                 desk.wait_for_keyboard(title)

@@ -15,17 +15,17 @@ only the software path is tested here.
 
 import os
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import helperproc  # noqa: E402
-import testpki  # noqa: E402
-from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw  # noqa: E402
-import tlsprovider  # noqa: E402
-import xwindow  # noqa: E402
+import helperproc
+import testenv
+import xvfb
+import testpki
+from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw
+import tlsprovider
+import xwindow
 
 CHOOSER = "Choose a certificate"
 SIGN_IN = "Certificate sign-in"
@@ -34,7 +34,7 @@ NO_CERTIFICATE = "PEER_DID_NOT_RETURN_A_CERTIFICATE"
 PIN = "2468 1357"
 CARD_PIN = "731904"
 
-xserver = helperproc.SharedXServer()
+xserver = xvfb.SharedXServer()
 
 _pki = None
 _home = None  # its NSS database has no password
@@ -76,7 +76,7 @@ class CertificateSignInTest(unittest.TestCase):
         self.helper = None
 
     def start_helper(self, home, extra_env=None):
-        env = helperproc.base_env(display=xserver.display)
+        env = testenv.base_env(display=xserver.display)
         env.update(extra_env or {})
         scratch = self.enterContext(tempfile.TemporaryDirectory())
         # HOME holds the NSS database; everything else the engine might write goes elsewhere.
@@ -113,10 +113,10 @@ class CertificateSignInTest(unittest.TestCase):
                                  capture_output=True, text=True).stdout.strip()
             return out.isdigit() and int(out) == window
 
-        if not helperproc.wait_until(focused, 2):
+        if not testenv.wait_until(focused, 2):
             subprocess.run(["xdotool", "mousemove", "--window", str(window), "30", "12",
                             "click", "1"], env=env, timeout=10, check=True)
-            self.assertTrue(helperproc.wait_until(focused, 5), "the chooser never got focus")
+            self.assertTrue(testenv.wait_until(focused, 5), "the chooser never got focus")
         return window
 
     def keys(self, *names):
@@ -129,7 +129,7 @@ class CertificateSignInTest(unittest.TestCase):
 
     def assert_no_chooser(self):
         """No chooser window is left, neither shown nor merely hidden."""
-        gone = helperproc.wait_until(lambda: not self.display.find(CHOOSER, viewable=False), 10)
+        gone = testenv.wait_until(lambda: not self.display.find(CHOOSER, viewable=False), 10)
         self.assertTrue(gone, self.display.top_levels())
 
     def assert_clean(self):
@@ -238,7 +238,7 @@ class CertificateSignInTest(unittest.TestCase):
                 # without a certificate, or is dropped with the page: give it a moment to show
                 # either way (the first handshake is the one the engine broke off to ask), then
                 # check that nothing was presented.
-                helperproc.wait_until(lambda: len(provider.handshakes()) >= 2, 5)
+                testenv.wait_until(lambda: len(provider.handshakes()) >= 2, 5)
                 self.assertEqual([h.subject for h in provider.handshakes() if h.subject], [])
 
         # The next sign-in asks afresh, with a chooser of its own.

@@ -7,15 +7,16 @@ import select
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lib"))
-import helperproc  # noqa: E402
+import pageserver
+import proctree
+import testenv
+import xvfb
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 FAKE_HELPER = os.path.join(HERE, "fakehelper.py")
 RUN_TIMEOUT = 60
 USAGE = 64
@@ -48,8 +49,8 @@ class Run:
             raise AssertionError("the client did not finish within %d s" % RUN_TIMEOUT)
         finally:
             # The client waits for its helper; nothing it started may outlive it.
-            self.leftovers = helperproc.wait_until(
-                lambda: not helperproc.group_members(process.pid), 5) is None
+            self.leftovers = testenv.wait_until(
+                lambda: not proctree.group_members(process.pid), 5) is None
             if self.leftovers:
                 os.killpg(process.pid, 9)
         self.seconds = time.monotonic() - started
@@ -202,18 +203,18 @@ class RealSignInTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.xserver = helperproc.XServer().__enter__()
+        cls.xserver = xvfb.XServer().__enter__()
         cls.addClassCleanup(cls.xserver.__exit__, None, None, None)
-        cls.pages = helperproc.PageServer({
+        cls.pages = pageserver.PageServer({
             "/signin": ("redirect", REDIRECT_URI + "?code=c%2F1&state=s"),
             "/refuse": ("redirect", REDIRECT_URI + "?error=access_denied&error_subcode=cancel"),
             "/wait": b"<html><body>Sign in here, some day.</body></html>",
         }).__enter__()
         cls.addClassCleanup(cls.pages.__exit__, None, None, None)
-        cls.env = helperproc.base_env(display=cls.xserver.display)
+        cls.env = testenv.base_env(display=cls.xserver.display)
 
     def sign_in(self, path, *extra):
-        return Run(sign_in_args(self.pages.url(path), *extra, helper=helperproc.binary_path()),
+        return Run(sign_in_args(self.pages.url(path), *extra, helper=testenv.binary_path()),
                    env=self.env)
 
     def assert_conversation(self, run, navigate_reply):
@@ -247,7 +248,7 @@ class RealSignInTest(unittest.TestCase):
         # Mid-sign-in the helper reads no request, so only the client can stop it early.
         process = subprocess.Popen(
             [client_path()] + sign_in_args(self.pages.url("/wait"),
-                                           helper=helperproc.binary_path()),
+                                           helper=testenv.binary_path()),
             env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, start_new_session=True)
         try:
@@ -263,10 +264,10 @@ class RealSignInTest(unittest.TestCase):
             process.send_signal(signal.SIGTERM)
             self.assertEqual(process.wait(timeout=10), -signal.SIGTERM)
             self.assertIsNotNone(
-                helperproc.wait_until(lambda: not helperproc.group_members(process.pid), 10),
+                testenv.wait_until(lambda: not proctree.group_members(process.pid), 10),
                 "the helper or its engine outlived the client")
         finally:
-            if process.poll() is None or helperproc.group_members(process.pid):
+            if process.poll() is None or proctree.group_members(process.pid):
                 os.killpg(process.pid, signal.SIGKILL)
             process.wait(timeout=10)
             process.stdout.close()

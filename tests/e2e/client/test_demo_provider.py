@@ -6,15 +6,14 @@ import http.client
 import os
 import select
 import subprocess
-import sys
 import unittest
 import urllib.parse
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lib"))
-import helperproc  # noqa: E402
-from test_client import Run  # noqa: E402
+import testenv
+import xvfb
+from test_client import Run
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 PROVIDER = os.path.join(HERE, "..", "..", "..", "tools", "demo", "demo_provider.py")
 REDIRECT_URI = "ms-appx-web://demo.example/signed-in"
 
@@ -27,7 +26,7 @@ class Provider:
             ["/usr/bin/python3", PROVIDER] + list(args), stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
         # It prints its address only once it is listening; a bounded wait for that line.
-        ready = helperproc.wait_until(
+        ready = testenv.wait_until(
             lambda: self.process.poll() is not None or self._readable(), 15)
         self.authorize = self.process.stdout.readline().decode().strip() if ready else ""
         if not self.authorize.startswith("http://127.0.0.1:"):
@@ -103,12 +102,12 @@ class DemoSignInTest(unittest.TestCase):
     def test_page_that_submits_itself_signs_in_through_the_client(self):
         provider = Provider("--auto-submit", "--auto-submit-delay-ms", "300")
         self.addCleanup(provider.stop)
-        with helperproc.XServer() as xserver:
+        with xvfb.XServer() as xserver:
             url = provider.authorize + "?" + urllib.parse.urlencode(
                 {"redirect_uri": REDIRECT_URI, "state": "demo-state"})
-            run = Run(["--helper", helperproc.binary_path(), "--url", url,
+            run = Run(["--helper", testenv.binary_path(), "--url", url,
                        "--redirect-uri", REDIRECT_URI, "--timeout-ms", "60000"],
-                      env=helperproc.base_env(display=xserver.display))
+                      env=testenv.base_env(display=xserver.display))
         self.assertEqual(run.status, 0, run)
         self.assertRegex(run.stdout,
                          r"^ms-appx-web://demo\.example/signed-in\?code=[\w-]+&state=demo-state\n$")

@@ -5,14 +5,15 @@ finds the helper as the library does when given no path: beside the program, els
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lib"))
-import helperproc  # noqa: E402
+import pageserver
+import proctree
+import testenv
+import xvfb
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 FAKE_HELPER = os.path.join(HERE, "..", "client", "fakehelper.py")
 SOURCE_DIR = os.path.join(HERE, "..", "..", "..")
 REDIRECT_URI = "http://127.0.0.1:9/done"
@@ -37,8 +38,8 @@ def run(program, url, env):
         os.killpg(process.pid, 9)
         process.communicate()
         raise AssertionError("%s did not finish within %d s" % (program, RUN_TIMEOUT))
-    leftovers = helperproc.wait_until(
-        lambda: not helperproc.group_members(process.pid), 5) is None
+    leftovers = testenv.wait_until(
+        lambda: not proctree.group_members(process.pid), 5) is None
     if leftovers:
         os.killpg(process.pid, 9)
     if leftovers:
@@ -49,9 +50,9 @@ def run(program, url, env):
 class RealHelperTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.xserver = helperproc.XServer().__enter__()
+        cls.xserver = xvfb.XServer().__enter__()
         cls.addClassCleanup(cls.xserver.__exit__, None, None, None)
-        cls.pages = helperproc.PageServer({
+        cls.pages = pageserver.PageServer({
             "/signin": ("redirect", REDIRECT_URI + "?code=c%2F1&state=s"),
             "/refuse": ("redirect", REDIRECT_URI + "?error=access_denied&error_subcode=cancel"),
             # A sign-in that lasts at least 400 ms whatever the helper's speed, so that a
@@ -60,9 +61,9 @@ class RealHelperTest(unittest.TestCase):
                      b" location.href = '/signin'; }, 400);</script>",
         }).__enter__()
         cls.addClassCleanup(cls.pages.__exit__, None, None, None)
-        cls.env = helperproc.base_env(display=cls.xserver.display)
+        cls.env = testenv.base_env(display=cls.xserver.display)
         # The examples sit in the build tree with no helper beside them: PATH finds it.
-        cls.env["PATH"] = os.path.dirname(helperproc.binary_path()) + ":" + cls.env["PATH"]
+        cls.env["PATH"] = os.path.dirname(testenv.binary_path()) + ":" + cls.env["PATH"]
 
     def test_qt_example_signs_in_while_its_event_loop_runs(self):
         status, out, err = run(example("TAVISK_EXAMPLE_QT"), self.pages.url("/slow"),

@@ -10,7 +10,8 @@ import sys
 
 import signincase
 from signincase import PASSWORD, USER
-import helperproc  # noqa: E402  (on the path through signincase)
+import helperproc
+import testenv
 
 STANDIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "standin.py")
 STANDIN_TITLE = "Remote desktop"
@@ -25,7 +26,7 @@ class StandIn:
         self._desk = desk
         argv = (program or [sys.executable, STANDIN]) + [title]
         self.process = desk.start(argv, platform=platform, stdout=subprocess.PIPE)
-        self._reader = helperproc._PipeReader(os.dup(self.process.stdout.fileno()), "stand-in")
+        self._reader = helperproc.PipeReader(os.dup(self.process.stdout.fileno()), "stand-in")
         self.process.stdout.close()
 
     def lines(self):
@@ -62,14 +63,10 @@ class StandIn:
         self._reader.close()
 
 
-class DeskCase(signincase.SignInCase):
-    """One compositor (cls.desk, shared by the tests of the module), one client platform."""
+class DeskCase(signincase.DesktopCase):
+    """One compositor, one client platform, and the full-screen stand-in client."""
 
-    platform = "wayland"
     standin_program = None  # the stand-in client's argv before its title; None: standin.py
-
-    def start_helper(self):
-        return self.enterContext(self.desk.helper(self.platform))
 
     def wait_sign_in_window(self, helper, title, url):
         """Waits until the sign-in window titled title shows url's page with the caret in it
@@ -87,7 +84,7 @@ class DeskCase(signincase.SignInCase):
         url = self.navigate(helper, request_id, title, **extra)
         self.wait_sign_in_window(helper, title, url)
         if standin is not None:
-            if not helperproc.wait_until(lambda: not standin.has_focus(), 10):
+            if not testenv.wait_until(lambda: not standin.has_focus(), 10):
                 raise AssertionError("the client kept the keyboard: %r" % standin.lines())
             self.assert_over(title, standin, extra.get("parent_window"))
         self.desk.type(USER, ("key", "Tab"), PASSWORD, ("key", "Return"))
@@ -118,11 +115,11 @@ class DeskCase(signincase.SignInCase):
         before = clicks()
         for _ in range(5):
             self.desk.click()
-            if helperproc.wait_until(lambda: clicks() > before, 2):
+            if testenv.wait_until(lambda: clicks() > before, 2):
                 break
         else:
             raise AssertionError("the stand-in client saw no click: %r" % standin.lines())
-        if not helperproc.wait_until(standin.has_focus, signincase.REPLY_TIMEOUT):
+        if not testenv.wait_until(standin.has_focus, signincase.REPLY_TIMEOUT):
             raise AssertionError("the clicked stand-in has no keyboard: %r" % standin.lines())
 
     def clicked_standin(self):

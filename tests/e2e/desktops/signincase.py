@@ -1,14 +1,12 @@
 """What the desktop tests share: a loopback provider whose sign-in page puts the caret in the
 user name field, navigate requests, the replies they must get, and the check every run ends
-with (the redirect URI never fetched, no code outside a reply)."""
+with (the redirect URI never fetched, no code outside a reply); and the session base every
+desktop's tests start from (DesktopCase)."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import provider as idp  # noqa: E402
-from signinfixture import error_raw, ok_raw  # noqa: E402
+import provider as idp
+from signinfixture import error_raw, ok_raw
 
 REPLY_TIMEOUT = 40
 USER = "alice.example"
@@ -66,3 +64,35 @@ class SignInCase(unittest.TestCase):
         output = "\n".join(helper.stdout_lines) + helper.stderr_text()
         for code in self.provider.codes:
             self.assertNotIn(code, output, "an authorisation code leaked")
+
+
+class DesktopCase(SignInCase):
+    """Sign-ins on a desktop the test starts (sway, openbox, mutter, KWin). A desktop's case
+    says only how its desktop starts (start_desktop); the desktop serves every test of the
+    class, each test starts its own helper and programs, and each is stopped at the end of its
+    test or class. platform is the helper's: "wayland" natively, "xcb" as an X client."""
+
+    platform = "wayland"
+
+    @classmethod
+    def start_desktop(cls):
+        """Starts the desktop (with cls.enterClassContext, so that it stops after the class)
+        and returns it: it has helper(platform), start(argv, ...) and stop(process)."""
+        raise NotImplementedError
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.desk = cls.start_desktop()
+
+    def start_helper(self, **env):
+        """The helper in the desktop's session, with env added to its environment."""
+        helper = self.desk.helper(self.platform)
+        helper.env.update(env)
+        return self.enterContext(helper)
+
+    def start_program(self, argv, **kwargs):
+        """A program the person uses (a terminal, a client): desk.start's keywords."""
+        process = self.desk.start(argv, **kwargs)
+        self.addCleanup(self.desk.stop, process)
+        return process

@@ -10,16 +10,13 @@ above.
 
 One mutter serves the tests of both platforms; each test starts its own helper."""
 
-import os
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import compositorcase  # noqa: E402
-import signincase  # noqa: E402
-import helperproc  # noqa: E402  (on the path through signincase)
-import mutter  # noqa: E402
+import compositorcase
+import signincase
+import testenv
+import mutter
 
 _desk = None
 
@@ -33,9 +30,9 @@ def setUpModule():
 
 
 class GnomeCase(compositorcase.DeskCase):
-    @property
-    def desk(self):
-        return _desk
+    @classmethod
+    def start_desktop(cls):
+        return _desk  # one mutter for the module's classes, started by setUpModule
 
 
 class NativeWayland(GnomeCase):
@@ -84,7 +81,7 @@ class Xwayland(GnomeCase):
             found = self.titled(title)
             return len(found) == 1 and self.desk.active_x_window() == found[0]
 
-        if not helperproc.wait_until(active, signincase.REPLY_TIMEOUT, 0.1):
+        if not testenv.wait_until(active, signincase.REPLY_TIMEOUT, 0.1):
             raise AssertionError("window %r never became mutter's active window" % title)
         self.wait_ready(helper, url)
 

@@ -6,14 +6,12 @@ stacking, full-screen) is read through a KWin script.
 One KWin serves the tests of both platforms; each test starts its own helper."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import compositorcase  # noqa: E402
-import signincase  # noqa: E402
-import helperproc  # noqa: E402  (on the path through signincase)
-import kwin  # noqa: E402  (on the path through signincase)
+import compositorcase
+import signincase
+import testenv
+import kwin
 
 # GTK 3 exports a window only through zxdg_exporter_v1, which KWin does not offer: natively,
 # the stand-in client is the small C one that exports through v2, when it was built.
@@ -31,9 +29,9 @@ def setUpModule():
 
 
 class KdeCase(compositorcase.DeskCase):
-    @property
-    def desk(self):
-        return _desk
+    @classmethod
+    def start_desktop(cls):
+        return _desk  # one KWin for the module's classes, started by setUpModule
 
     def wait_sign_in_window(self, helper, title, url):
         try:
@@ -89,12 +87,8 @@ class ExtremeFocusStealingPrevention(KdeCase):
     person's click. On X11 there is no token: the person clicks into the window."""
 
     @classmethod
-    def setUpClass(cls):
-        cls._extreme = cls.enterClassContext(kwin.KWin(focus_stealing_prevention=4))
-
-    @property
-    def desk(self):
-        return self._extreme
+    def start_desktop(cls):
+        return cls.enterClassContext(kwin.KWin(focus_stealing_prevention=4))
 
     def check_parented_sign_in(self):
         standin = self.full_screen_standin()
@@ -111,7 +105,7 @@ class ExtremeFocusStealingPrevention(KdeCase):
                         if line.startswith("token ")]
 
             clicks = standin.lines().count("clicked")
-            if not helperproc.wait_until(lambda: len(tokens()) >= clicks, 10):
+            if not testenv.wait_until(lambda: len(tokens()) >= clicks, 10):
                 raise AssertionError("no activation token for each click: %r" % standin.lines())
             extra["activation_token"] = tokens()[-1]
         helper = self.start_helper()
@@ -129,7 +123,7 @@ class ExtremeFocusStealingPrevention(KdeCase):
             x, y, width, height = window["frame"]
             for _ in range(5):
                 self.desk.click(at=(x + width - 30, y + height - 30))
-                if helperproc.wait_until(lambda: self.desk.find(title)[0]["active"], 2, 0.1):
+                if testenv.wait_until(lambda: self.desk.find(title)[0]["active"], 2, 0.1):
                     break
             self.desk.wait_for_window(title, active=True, timeout=0)
             self.desk.type(("key", "Tab"))

@@ -4,27 +4,23 @@ window directly, so they go where openbox gave the focus; nothing is clicked bef
 
 One Xvfb with openbox serves every test; each test starts its own helper."""
 
-import os
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import signincase  # noqa: E402
-from signincase import PASSWORD, USER  # noqa: E402
-import desktop  # noqa: E402  (on the path through signincase)
-import helperproc  # noqa: E402
+import signincase
+from signincase import PASSWORD, USER
+import desktop
+import testenv
 
 
-class OpenboxCase(signincase.SignInCase):
+class OpenboxCase(signincase.DesktopCase):
     """One openbox for the class, and a person's ways with it; no tests of its own."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = cls.enterClassContext(desktop.Openbox())
+    platform = "xcb"
 
-    def start_helper(self):
-        return self.enterContext(helperproc.Helper(env=self.desk.helper_env()))
+    @classmethod
+    def start_desktop(cls):
+        return cls.enterClassContext(desktop.Openbox())
 
     def wait_active(self, title):
         """The id of the one viewable window titled title, once openbox has made it the
@@ -37,7 +33,7 @@ class OpenboxCase(signincase.SignInCase):
             focus = self.desk.focused_window()
             return window if self.desk.active_window() == window and focus == window else None
 
-        window = helperproc.wait_until(look, signincase.REPLY_TIMEOUT, 0.1)
+        window = testenv.wait_until(look, signincase.REPLY_TIMEOUT, 0.1)
         if window is None:
             raise AssertionError("window %r never became active with the focus" % title)
         return window
@@ -54,8 +50,7 @@ class OpenboxCase(signincase.SignInCase):
 
     def terminal(self):
         """An xterm that the person moved to: it has the focus."""
-        process = self.desk.start(["xterm", "-title", "terminal"])
-        self.addCleanup(self.desk.stop, process)
+        self.start_program(["xterm", "-title", "terminal"])
         self.wait_active("terminal")
 
     def close_button(self, window):

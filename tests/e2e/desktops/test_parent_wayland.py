@@ -16,16 +16,15 @@ class; each test starts its own helper and client."""
 
 import os
 import re
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import compositorcase  # noqa: E402
-import signincase  # noqa: E402
-import compositor as sessions  # noqa: E402  (on the path through signincase)
-import desktop  # noqa: E402
-import kwin  # noqa: E402
-import mutter  # noqa: E402
+import compositorcase
+import signincase
+import compositor as sessions
+import desktop
+import kwin
+import mutter
+import testenv
 
 STANDIN = os.environ.get("TAVISK_WAYLAND_STANDIN")
 
@@ -69,21 +68,21 @@ class ParentTests:
     expected_parent = None  # the caption assert_parent expects as the transient parent
 
     @classmethod
-    def setUpClass(cls):
+    def start_desktop(cls):
         if not STANDIN:
             raise unittest.SkipTest("tavisk-wayland-standin was not built")
         reason = cls.compositor.available()
         if reason:
             raise unittest.SkipTest(reason)
-        cls.desk = cls.enterClassContext(cls.session())
         cls.standin_program = [STANDIN]
+        return cls.enterClassContext(cls.session())
 
     def focus_standin(self, standin):
         """A person clicks back into the client, and again when a click did nothing (the
         compositor may take the first while the sign-in window goes)."""
         for _ in range(5):
             self.desk.click()
-            if compositorcase.helperproc.wait_until(standin.has_focus, 2):
+            if testenv.wait_until(standin.has_focus, 2):
                 return
         raise AssertionError("the clicked client has no keyboard: %r" % standin.lines())
 
@@ -150,9 +149,7 @@ class MutterParent(ParentTests, compositorcase.DeskCase):
     def start_helper(self):
         # mutter tells a client nothing about its windows, so the helper's own protocol log
         # (libwayland writes every request sent) shows what it asked for.
-        helper = self.desk.helper(self.platform)
-        helper.env["WAYLAND_DEBUG"] = "client"
-        return self.enterContext(helper)
+        return super().start_helper(WAYLAND_DEBUG="client")
 
     def wait_sign_in_window(self, helper, title, url):
         self.wait_ready(helper, url)
@@ -172,14 +169,15 @@ class SwayParent(compositorcase.DeskCase):
     sway runs as "nobody" when the tests run as root, and so do its clients."""
 
     @classmethod
-    def setUpClass(cls):
+    def start_desktop(cls):
         if not STANDIN:
             raise unittest.SkipTest("tavisk-wayland-standin was not built")
         reason = sessions.available("sway")
         if reason:
             raise unittest.SkipTest(reason)
-        cls.desk = cls.enterClassContext(desktop.Sway())
-        cls.standin_program = [cls.desk.account.reachable_binary(STANDIN)]
+        desk = cls.enterClassContext(desktop.Sway())
+        cls.standin_program = [desk.account.reachable_binary(STANDIN)]
+        return desk
 
     def test_the_sign_in_window_floats_over_the_client_only_as_its_child(self):
         standin = compositorcase.StandIn(self.desk, "wayland", program=self.standin_program)
@@ -187,9 +185,7 @@ class SwayParent(compositorcase.DeskCase):
         self.addCleanup(standin.close)
         standin.wait_line(lambda line: line == "fullscreen", "being full-screen")
         handle = standin.handle()
-        helper = self.desk.helper("wayland")
-        helper.env["WAYLAND_DEBUG"] = "client"
-        self.enterContext(helper)
+        helper = self.start_helper(WAYLAND_DEBUG="client")
         for request_id, title, extra, kind in (
                 (1, "Over the client", {"parent_window": handle}, "floating_con"),
                 (2, "On its own", {}, "con"),

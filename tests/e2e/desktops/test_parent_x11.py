@@ -5,17 +5,14 @@ own, and the sign-in goes on. The client is a stand-in: an xterm that a person c
 
 One Xvfb with openbox serves every test; each test starts its own helper and client."""
 
-import os
-import sys
 import unittest
 
 from Xlib import X, display as xdisplay
 from Xlib.protocol import event as xevent
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import signincase  # noqa: E402
-import test_openbox  # noqa: E402
-import helperproc  # noqa: E402  (on the path through signincase)
+import signincase
+import test_openbox
+import testenv
 
 CLIENT_TITLE = "Remote desktop"
 
@@ -65,15 +62,14 @@ class ParentOnOpenbox(test_openbox.OpenboxCase):
         self.x.screen().root.send_event(
             message, event_mask=X.SubstructureRedirectMask | X.SubstructureNotifyMask)
         self.x.sync()
-        if not helperproc.wait_until(lambda: self.is_full_screen(window_id), 10, 0.05):
+        if not testenv.wait_until(lambda: self.is_full_screen(window_id), 10, 0.05):
             raise AssertionError("the client never became full-screen")
 
     def client(self, *xterm_args):
         """The stand-in client's window, once a person has clicked into it and it holds the
         keyboard."""
-        process = self.desk.start(["xterm", "-title", CLIENT_TITLE] + list(xterm_args))
-        self.addCleanup(self.desk.stop, process)
-        window = helperproc.wait_until(lambda: (self.desk.find(CLIENT_TITLE) or [None])[0],
+        self.start_program(["xterm", "-title", CLIENT_TITLE] + list(xterm_args))
+        window = testenv.wait_until(lambda: (self.desk.find(CLIENT_TITLE) or [None])[0],
                                        signincase.REPLY_TIMEOUT, 0.1)
         self.assertIsNotNone(window, "the stand-in client never appeared")
         self.click(window)

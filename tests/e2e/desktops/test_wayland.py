@@ -7,13 +7,11 @@ helper and the tools all run as "nobody" (see desktop.Account), and then the web
 with its sandbox on."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import signincase  # noqa: E402
-from signincase import PASSWORD, USER  # noqa: E402
-import desktop  # noqa: E402  (on the path through signincase)
+import signincase
+from signincase import PASSWORD, USER
+import desktop
 
 # Windows with these titles are mapped without the keyboard, as on a desktop that prevents
 # focus stealing: only a valid activation token gives it to them.
@@ -21,36 +19,29 @@ GUARDED = "Guarded"
 SWAY_EXTRA = 'no_focus [title="^%s"]' % GUARDED
 
 
-class SwayCase(signincase.SignInCase):
-    platform = "wayland"
+class SwayCase(signincase.DesktopCase):
     xwayland = "disable"
 
     @classmethod
-    def setUpClass(cls):
-        cls.sway = cls.enterClassContext(desktop.Sway(xwayland=cls.xwayland, extra=SWAY_EXTRA))
-
-    def start_helper(self, **env):
-        helper = self.sway.helper(self.platform)
-        helper.env.update(env)
-        return self.enterContext(helper)
+    def start_desktop(cls):
+        return cls.enterClassContext(desktop.Sway(xwayland=cls.xwayland, extra=SWAY_EXTRA))
 
     def terminal(self, title="terminal"):
         """A foot terminal, focused, as the program the person was using. Give each one a
         title of its own: the wait is for that very window."""
-        process = self.sway.start(["foot", "--title", title, "--", "sleep", "600"])
-        self.addCleanup(self.sway.stop, process)
-        self.sway.wait_for_window(title, focused=True)
+        process = self.start_program(["foot", "--title", title, "--", "sleep", "600"])
+        self.desk.wait_for_window(title, focused=True)
         return process
 
     def type_sign_in(self, helper, request_id, title):
         """A whole sign-in typed from the first key: no click, the window must have the
         keyboard as soon as it is up."""
         url = self.navigate(helper, request_id, title)
-        self.sway.wait_for_window(title, focused=True)
+        self.desk.wait_for_window(title, focused=True)
         self.wait_ready(helper, url)
-        self.sway.type(USER, ("key", "Tab"), PASSWORD, ("key", "Return"))
+        self.desk.type(USER, ("key", "Tab"), PASSWORD, ("key", "Return"))
         self.assert_signed_in(helper, request_id, url)
-        self.sway.wait_gone(title)
+        self.desk.wait_gone(title)
 
 
 class NativeWayland(SwayCase):
@@ -60,8 +51,8 @@ class NativeWayland(SwayCase):
 
         # The compositor's close, as a script or a panel asks for it.
         self.navigate(helper, 2, "Close me")
-        self.sway.wait_for_window("Close me", focused=True)
-        self.sway.command('[title="^Close me$"] kill')
+        self.desk.wait_for_window("Close me", focused=True)
+        self.desk.command('[title="^Close me$"] kill')
         self.assert_cancelled(helper, 2)
 
         # The next sign-in comes up over the terminal the person moved to, and takes the keys.
@@ -70,8 +61,8 @@ class NativeWayland(SwayCase):
 
         # A person's close: the key binding, typed while the window has the keyboard.
         self.navigate(helper, 4, "Close by key")
-        self.sway.wait_for_window("Close by key", focused=True)
-        self.sway.press(["logo", "shift"], "q")
+        self.desk.wait_for_window("Close by key", focused=True)
+        self.desk.press(["logo", "shift"], "q")
         self.assert_cancelled(helper, 4)
         self.assert_clean_exit(helper)
 
@@ -79,28 +70,28 @@ class NativeWayland(SwayCase):
         self.terminal()
         # The first window takes the token the helper was started with; later ones the token
         # of their own request; one without a token stays behind the terminal.
-        helper = self.start_helper(XDG_ACTIVATION_TOKEN=self.sway.activation_token())
-        for request_id, token in ((1, None), (2, self.sway.activation_token()), (3, None)):
+        helper = self.start_helper(XDG_ACTIVATION_TOKEN=self.desk.activation_token())
+        for request_id, token in ((1, None), (2, self.desk.activation_token()), (3, None)):
             with self.subTest(request_id=request_id):
                 title = "%s %d" % (GUARDED, request_id)
                 extra = {"activation_token": token} if token else {}
                 url = self.navigate(helper, request_id, title, **extra)
                 if request_id < 3:
-                    self.sway.wait_for_window(title, focused=True)
+                    self.desk.wait_for_window(title, focused=True)
                     self.wait_ready(helper, url)
-                    self.sway.type(USER, ("key", "Tab"), PASSWORD, ("key", "Return"))
+                    self.desk.type(USER, ("key", "Tab"), PASSWORD, ("key", "Return"))
                     self.assert_signed_in(helper, request_id, url)
                 else:
                     self.wait_loaded(helper, url)
-                    self.sway.wait_for_window(title, focused=False)
-                    self.assertEqual(self.sway.focused().get("name"), "terminal")
-                    self.sway.command('[title="^%s$"] kill' % title)
+                    self.desk.wait_for_window(title, focused=False)
+                    self.assertEqual(self.desk.focused().get("name"), "terminal")
+                    self.desk.command('[title="^%s$"] kill' % title)
                     self.assert_cancelled(helper, request_id)
         self.assert_clean_exit(helper)
 
     def test_output_scale_two(self):
-        self.sway.command("output HEADLESS-1 scale 2")
-        self.addCleanup(self.sway.command, "output HEADLESS-1 scale 1")
+        self.desk.command("output HEADLESS-1 scale 2")
+        self.addCleanup(self.desk.command, "output HEADLESS-1 scale 1")
         helper = self.start_helper()
         # The page reports the scale it is drawn at through the redirect it makes.
         redirect = self.provider.callback
@@ -111,15 +102,15 @@ class NativeWayland(SwayCase):
                          signincase.ok_raw(1, redirect + "?dpr=2"))
         self.type_sign_in(helper, 2, "Sign in scaled")
         self.navigate(helper, 3, "Scaled shot")
-        self.sway.wait_for_window("Scaled shot", focused=True)
+        self.desk.wait_for_window("Scaled shot", focused=True)
         # At scale 2 the 1280x800 output is 640x400 in logical units, and the window fits it.
-        output = self.sway.msg("-t", "get_outputs")[0]
+        output = self.desk.msg("-t", "get_outputs")[0]
         self.assertEqual((output["scale"], output["rect"]["width"]), (2, 640))
-        window = self.sway.find("Scaled shot")[0]
+        window = self.desk.find("Scaled shot")[0]
         self.assertLessEqual(window["rect"]["width"], 640)
-        shot = os.path.join(self.sway.runtime_dir, "shot.png")
-        self.assertEqual(self.sway.screenshot(shot), (1280, 800))
-        self.sway.command('[title="^Scaled shot$"] kill')
+        shot = os.path.join(self.desk.runtime_dir, "shot.png")
+        self.assertEqual(self.desk.screenshot(shot), (1280, 800))
+        self.desk.command('[title="^Scaled shot$"] kill')
         self.assert_cancelled(helper, 3)
         self.assert_clean_exit(helper)
 

@@ -8,12 +8,14 @@ here ends by its time limit. Windows are shown on a private Xvfb server."""
 import os
 import select
 import statistics
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import helperproc  # noqa: E402
+import helperproc
+import pageserver
+import proctree
+import testenv
+import xvfb
 
 REPLY_TIMEOUT = 30
 EXIT_TIMEOUT = 15
@@ -24,10 +26,10 @@ NEVER_MATCHES = "http://127.0.0.1:9/never-reached"
 PAGE = (b"<html><head><title>Sign in</title><link rel=\"icon\" href=\"data:,\"></head>"
         b"<body><p>Sign in here</p></body></html>")
 
-xserver = helperproc.SharedXServer()
+xserver = xvfb.SharedXServer()
 setUpModule = xserver.start
 tearDownModule = xserver.stop
-figure = helperproc.figure
+figure = testenv.figure
 
 
 def hello(request_id):
@@ -48,7 +50,7 @@ def loaded_line(url):
 
 
 def new_helper(**kwargs):
-    return helperproc.Helper(env=helperproc.base_env(display=xserver.display), **kwargs)
+    return helperproc.Helper(env=testenv.base_env(display=xserver.display), **kwargs)
 
 
 class InputEndsTest(unittest.TestCase):
@@ -58,7 +60,7 @@ class InputEndsTest(unittest.TestCase):
 
     def test_input_ends_while_idle(self):
         """Exit 0 soon after the end of input, with and without a (hidden) window."""
-        with helperproc.PageServer({"/": PAGE}) as server:
+        with pageserver.PageServer({"/": PAGE}) as server:
             for with_window in (False, True):
                 latencies = []
                 for _ in range(3):
@@ -82,7 +84,7 @@ class InputEndsTest(unittest.TestCase):
     def test_input_ends_while_sign_in_waits(self):
         """The sign-in still ends at its own outcome; the lines sent with it are still handled;
         only then does the helper stop."""
-        with helperproc.PageServer({"/": PAGE}) as server, new_helper() as helper:
+        with pageserver.PageServer({"/": PAGE}) as server, new_helper() as helper:
             url = server.url("/")
             # Start-up is over once hello is answered, so the time limit runs from our send.
             helper.send(hello(0))
@@ -110,7 +112,7 @@ class ReplyReaderGoneTest(unittest.TestCase):
         """With nobody reading replies the helper still carries out each request in turn:
         every navigate visibly loads its page, after replies that went nowhere."""
         routes = {"/first": PAGE, "/second": PAGE, "/third": PAGE}
-        with helperproc.PageServer(routes) as server, new_helper() as helper:
+        with pageserver.PageServer(routes) as server, new_helper() as helper:
             helper.send(hello(1))
             helper.reply(REPLY_TIMEOUT)
             helper.close_reply_reader()
@@ -147,7 +149,7 @@ class StandardOutputGoneTest(unittest.TestCase):
         routes = {"/first": PAGE, "/second": PAGE, "/third": PAGE}
         stdout_r, stdout_w = os.pipe()
         try:
-            with helperproc.PageServer(routes) as server, \
+            with pageserver.PageServer(routes) as server, \
                     new_helper(stdout_pipe=stdout_w) as helper:
                 os.close(stdout_w)
                 stdout_w = None
@@ -164,7 +166,7 @@ class StandardOutputGoneTest(unittest.TestCase):
                                      (number, "timeout"))
                 helper.send(hello(9))
                 self.assertEqual(helper.reply(REPLY_TIMEOUT)["id"], 9)
-                self.assertTrue(helperproc.is_running(helper.pid))
+                self.assertTrue(proctree.is_running(helper.pid))
                 # Each page was really loaded, so each load's line was really written.
                 self.assertEqual(server.requests, ["/first", "/second", "/third"])
                 helper.send(EXIT)

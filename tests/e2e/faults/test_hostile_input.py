@@ -5,23 +5,23 @@ request after it is answered.
 Large inputs are written from a thread, so a full pipe can never deadlock the test."""
 
 import json
-import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import helperproc  # noqa: E402
+import helperproc
+import pageserver
+import testenv
+import xvfb
 
 REPLY_TIMEOUT = 30
 FLOOD_TIMEOUT = 180
 EXIT_TIMEOUT = 15
 CHUNK = 1 << 20
 
-xserver = helperproc.SharedXServer()
+xserver = xvfb.SharedXServer()
 setUpModule = xserver.start
 tearDownModule = xserver.stop
-figure = helperproc.figure
+figure = testenv.figure
 
 
 def hello(request_id):
@@ -42,7 +42,7 @@ def chunks(data):
 
 
 def new_helper(**kwargs):
-    return helperproc.Helper(env=helperproc.base_env(display=xserver.display), **kwargs)
+    return helperproc.Helper(env=testenv.base_env(display=xserver.display), **kwargs)
 
 
 class HostileInputTest(unittest.TestCase):
@@ -159,7 +159,7 @@ class HostileInputTest(unittest.TestCase):
                 b"setTimeout(function () { location.href = '/done?code=x'; }, 1200);"
                 b"</script></body></html>")
         values = [b"1e300", b"-1e300", b"18446744073709551616", b"-18446744073709551616"]
-        with helperproc.PageServer({"/": page, "/done": b"done"}) as server, \
+        with pageserver.PageServer({"/": page, "/done": b"done"}) as server, \
                 new_helper() as helper:
             for number, text in enumerate(values, start=1):
                 with self.subTest(timeout_ms=text):

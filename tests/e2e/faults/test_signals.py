@@ -3,12 +3,14 @@ tree may outlive it, and the client's ends of both channels must see the end."""
 
 import os
 import signal
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import helperproc  # noqa: E402
+import helperproc
+import pageserver
+import proctree
+import testenv
+import xvfb
 
 REPLY_TIMEOUT = 30
 EXIT_TIMEOUT = 15
@@ -17,10 +19,10 @@ TREE_GONE_BOUND = 10
 PAGE = (b"<html><head><title>Sign in</title><link rel=\"icon\" href=\"data:,\"></head>"
         b"<body><form><input name=user></form></body></html>")
 
-xserver = helperproc.SharedXServer()
+xserver = xvfb.SharedXServer()
 setUpModule = xserver.start
 tearDownModule = xserver.stop
-figure = helperproc.figure
+figure = testenv.figure
 
 
 def command_line(pid):
@@ -33,14 +35,14 @@ def command_line(pid):
 
 class KilledHelperTest(unittest.TestCase):
     def test_killed_helper_leaves_nothing_behind(self):
-        with helperproc.PageServer({"/": PAGE}) as server:
+        with pageserver.PageServer({"/": PAGE}) as server:
             for signum in (signal.SIGTERM, signal.SIGKILL):
                 for phase in ("idle", "during a sign-in"):
                     with self.subTest(signal=signum.name, phase=phase):
                         self.kill_and_check(server, signum, phase)
 
     def kill_and_check(self, server, signum, phase):
-        env = helperproc.base_env(display=xserver.display)
+        env = testenv.base_env(display=xserver.display)
         with helperproc.Helper(env=env) as helper:
             helper.send({"jsonrpc": "2.0", "id": 1, "method": "hello"})
             helper.reply(REPLY_TIMEOUT)
@@ -64,10 +66,10 @@ class KilledHelperTest(unittest.TestCase):
             killed = time.monotonic()
             os.kill(helper.pid, signum)
             self.assertEqual(helper.wait(EXIT_TIMEOUT), -signum)
-            survivors = lambda: {p for p in tree if helperproc.is_running(p)}
-            gone = helperproc.wait_until(lambda: not survivors(), TREE_GONE_BOUND)
+            survivors = lambda: {p for p in tree if proctree.is_running(p)}
+            gone = testenv.wait_until(lambda: not survivors(), TREE_GONE_BOUND)
             self.assertTrue(gone, {p: commands[p] for p in survivors()})
-            self.assertEqual(helperproc.group_members(helper.pid), set())
+            self.assertEqual(proctree.group_members(helper.pid), set())
             figure("%s %s: %d processes, all gone %.3f s after the signal" % (
                 signum.name, phase, len(tree), time.monotonic() - killed))
 

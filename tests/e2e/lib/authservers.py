@@ -12,7 +12,8 @@ import re
 import threading
 import urllib.parse
 
-import helperproc
+import pageserver
+import testenv
 import ntlm
 
 REFUSAL_PAGE = b"<html><head><title>Refused here</title></head><body>corp refuses</body></html>"
@@ -64,7 +65,7 @@ class CountingServer:
         self._thread = None
 
     def __enter__(self):
-        self._thread = helperproc.ServingThread(self._httpd, self._thread_name)
+        self._thread = pageserver.ServingThread(self._httpd, self._thread_name)
         return self
 
     def __exit__(self, *exc):
@@ -95,7 +96,7 @@ class AuthServer(CountingServer):
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def wait_seen(self, count, timeout=20):
-        if not helperproc.wait_until(lambda: len(self.seen()) >= count, timeout):
+        if not testenv.wait_until(lambda: len(self.seen()) >= count, timeout):
             raise AssertionError("the server saw %r, not %d requests" % (self.seen(), count))
         return self.seen()
 

@@ -16,6 +16,8 @@ import tempfile
 
 import desktop
 import helperproc
+import proctree
+import testenv
 
 POLL_SECONDS = 0.05
 X_SOCKETS = "/tmp/.X11-unix"
@@ -67,7 +69,7 @@ class Session:
     def __enter__(self):
         try:
             self.runtime_dir = tempfile.mkdtemp(prefix="tavisk-%s-" % self.name)
-            helperproc._temp_dirs.append(self.runtime_dir)
+            testenv.remove_at_exit(self.runtime_dir)
             os.chmod(self.runtime_dir, 0o700)
             if not os.path.isdir(X_SOCKETS):
                 os.mkdir(X_SOCKETS)
@@ -91,7 +93,7 @@ class Session:
             ["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             start_new_session=True)
-        line = helperproc.wait_until(lambda: self._bus.stdout.readline(), self.start_timeout)
+        line = testenv.wait_until(lambda: self._bus.stdout.readline(), self.start_timeout)
         if not line:
             raise AssertionError("dbus-daemon announced no address")
         self.bus_address = line.decode().strip()
@@ -148,7 +150,7 @@ class Session:
                                      % (self.name, self.process.returncode, self.log_tail()))
             return predicate()
 
-        value = helperproc.wait_until(look, timeout, POLL_SECONDS)
+        value = testenv.wait_until(look, timeout, POLL_SECONDS)
         if not value:
             raise AssertionError("%s within %.1f s; %s%s log: %s"
                                  % (what, timeout, self.x_state(), self.name, self.log_tail()))
@@ -171,7 +173,7 @@ class Session:
 
     def xwayland_pids(self):
         """The compositor's Xwayland processes now, by pid."""
-        return [p for p in sorted(helperproc.descendants(self.process.pid))
+        return [p for p in sorted(proctree.descendants(self.process.pid))
                 if _cmdline(p).split(" ")[0].endswith("Xwayland")]
 
     def find_xwayland(self):
@@ -183,7 +185,7 @@ class Session:
         another X server (a desktop or Xvfb of another test run on this machine) may hold
         either under the same number, and our clients would silently end up there. So both
         must be this compositor's, else AssertionError."""
-        ours = helperproc.descendants(self.process.pid) | {self.process.pid}
+        ours = proctree.descendants(self.process.pid) | {self.process.pid}
         for pid in ours - {self.process.pid}:
             try:
                 with open("/proc/%d/cmdline" % pid, "rb") as f:
@@ -238,7 +240,7 @@ class Session:
 
     def helper(self, platform="wayland", **kwargs):
         """A helperproc.Helper in this session; as root, with the engine's sandbox off."""
-        env = helperproc.base_env()
+        env = testenv.base_env()
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS"):
             env.pop(name, None)
         session_env = self.env(platform)

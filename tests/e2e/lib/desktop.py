@@ -20,6 +20,8 @@ import tempfile
 import time
 
 import helperproc
+import proctree
+import testenv
 
 _POLL_SECONDS = 0.05
 _X_SOCKETS = "/tmp/.X11-unix"
@@ -51,7 +53,7 @@ class Account:
         """A built program (by default the helper, TAVISK_BINARY) as this account can run it:
         the program itself, or a copy in a folder of the account's when the build lies where it
         cannot look (under /root, say)."""
-        path = path or helperproc.binary_path()
+        path = path or testenv.binary_path()
         if not self.switch:
             return path
         probe = subprocess.run(["test", "-x", path], **self.popen_args())
@@ -65,7 +67,7 @@ class Account:
     def private_dir(self, prefix):
         """A fresh 0700 folder owned by the account, removed when the tests end."""
         path = tempfile.mkdtemp(prefix=prefix)
-        helperproc._temp_dirs.append(path)
+        testenv.remove_at_exit(path)
         os.chmod(path, 0o700)
         if self.switch:
             os.chown(path, self.uid, self.gid)
@@ -86,16 +88,16 @@ def _stop(process, timeout=5):
             process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             continue
-        if not helperproc.wait_until(lambda: not helperproc.group_members(process.pid),
+        if not testenv.wait_until(lambda: not proctree.group_members(process.pid),
                                      0.5 if sig == signal.SIGTERM else timeout):
             continue
         break
-    if helperproc.group_members(process.pid):
+    if proctree.group_members(process.pid):
         raise AssertionError("process group %d outlived SIGKILL" % process.pid)
 
 
 def _wait(predicate, timeout, what):
-    value = helperproc.wait_until(predicate, timeout, _POLL_SECONDS)
+    value = testenv.wait_until(predicate, timeout, _POLL_SECONDS)
     if not value:
         raise AssertionError("%s within %.1f s" % (what, timeout))
     return value
@@ -190,7 +192,7 @@ class Sway:
     def _xwayland_display(self):
         # wlroots 0.18 (Debian 13) starts XWayland through a double fork: it is then no
         # descendant of sway, but still in sway's process group.
-        started = helperproc.descendants(self.process.pid) | helperproc.group_members(
+        started = proctree.descendants(self.process.pid) | proctree.group_members(
             self.process.pid)
         for process_pid in started:
             try:
@@ -320,7 +322,7 @@ class Sway:
                 return None
             return matches[0]
 
-        window = helperproc.wait_until(look, timeout, _POLL_SECONDS)
+        window = testenv.wait_until(look, timeout, _POLL_SECONDS)
         if window is None:
             raise AssertionError("no window titled %r (focused: %r) within %.1f s; windows: %r"
                                  % (title, focused, timeout,
@@ -536,13 +538,21 @@ class Openbox:
         return env
 
     def helper_env(self):
-        env = helperproc.base_env(display=self.display)
+        env = testenv.base_env(display=self.display)
         env["QT_QPA_PLATFORM"] = "xcb"
         return env
 
-    def start(self, argv):
+    def helper(self, platform="xcb", **kwargs):
+        """A helperproc.Helper on this display; platform is there to match the compositors'
+        helper(): openbox has X clients only."""
+        if platform != "xcb":
+            raise AssertionError("openbox runs X clients only, not %r" % platform)
+        return helperproc.Helper(env=self.helper_env(), **kwargs)
+
+    def start(self, argv, stdout=subprocess.DEVNULL):
+        """Starts a client that runs until stopped or the session ends."""
         process = subprocess.Popen(argv, env=self.env(), stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   stdout=stdout, stderr=subprocess.DEVNULL,
                                    start_new_session=True)
         self._clients.append(process)
         return process

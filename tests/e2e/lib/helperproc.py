@@ -4,303 +4,24 @@ Standard library only. Every wait here has a bound and fails with AssertionError
 hanging; every process started here is killed when its context manager exits.
 """
 
-import atexit
-import http.server
 import json
 import os
 import queue
 import select
-import shutil
 import signal
-import socket
 import subprocess
-import sys
-import tempfile
 import threading
 import time
+
+from proctree import descendants, group_members, is_running, peak_rss_kib
+from testenv import base_env, binary_path, wait_until
 
 _READ_CHUNK = 65536
 _POLL_SECONDS = 0.05
 _EOF = object()
 
-_temp_dirs = []
 
-
-@atexit.register
-def _remove_temp_dirs():
-    for path in _temp_dirs:
-        shutil.rmtree(path, ignore_errors=True)
-
-
-def qt_version():
-    """The (major, minor) of the Qt the tests run on, from qtpaths6 (qt6-base-dev-tools)."""
-    out = subprocess.run(["qtpaths6", "--qt-version"], capture_output=True, text=True,
-                         timeout=10, check=True).stdout.strip()
-    return tuple(int(part) for part in out.split(".")[:2])
-
-
-def binary_path():
-    """The helper binary under test, from TAVISK_BINARY (CTest sets it)."""
-    path = os.environ.get("TAVISK_BINARY")
-    if not path:
-        raise AssertionError("TAVISK_BINARY is not set")
-    if not os.access(path, os.X_OK):
-        raise AssertionError("TAVISK_BINARY is not an executable: %s" % path)
-    return path
-
-
-def base_env(display=None, offscreen=False):
-    """The environment for a helper run: the engine's sandbox off (we run as root), a private
-    runtime folder, the engine's start-up chatter silenced, and either an X display or the
-    offscreen platform."""
-    env = dict(os.environ)
-    env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
-    runtime_dir = tempfile.mkdtemp(prefix="tavisk-xdg-")
-    os.chmod(runtime_dir, 0o700)
-    _temp_dirs.append(runtime_dir)
-    env["XDG_RUNTIME_DIR"] = runtime_dir
-    env["QT_LOGGING_RULES"] = "qt.webenginecontext.info=false"
-    if display is not None:
-        env["DISPLAY"] = display
-        env.pop("QT_QPA_PLATFORM", None)
-    if offscreen or display is None:
-        env["QT_QPA_PLATFORM"] = "offscreen"
-    return env
-
-
-def free_tcp_port():
-    """A loopback port that was free a moment ago."""
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_until(predicate, timeout, interval=0.02):
-    """Polls predicate until it returns a true value (returned) or timeout passes (None)."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            return None
-        time.sleep(interval)
-
-
-# ---------------------------------------------------------------------------------------------
-# Processes, seen through /proc
-
-
-def _stat_fields(pid):
-    """(state, ppid, pgid) of a process, or None when it is gone."""
-    try:
-        with open("/proc/%d/stat" % pid, "rb") as f:
-            data = f.read().decode("latin-1")
-    except OSError:
-        return None
-    # The command name is in parentheses and may itself hold spaces or parentheses.
-    rest = data[data.rfind(")") + 2:].split()
-    return rest[0], int(rest[1]), int(rest[2])
-
-
-def _all_pids():
-    return [int(name) for name in os.listdir("/proc") if name.isdigit()]
-
-
-def is_running(pid):
-    """True while pid exists and is not a zombie."""
-    fields = _stat_fields(pid)
-    return fields is not None and fields[0] not in ("Z", "X")
-
-
-def descendants(pid):
-    """Every living process below pid, found by walking parent links in /proc."""
-    children = {}
-    for p in _all_pids():
-        fields = _stat_fields(p)
-        if fields is not None:
-            children.setdefault(fields[1], []).append(p)
-    found, todo = set(), [pid]
-    while todo:
-        for child in children.get(todo.pop(), []):
-            if child not in found:
-                found.add(child)
-                todo.append(child)
-    return {p for p in found if is_running(p)}
-
-
-def group_members(pgid):
-    """Every living process in the process group pgid."""
-    members = set()
-    for p in _all_pids():
-        fields = _stat_fields(p)
-        if fields is not None and fields[2] == pgid and fields[0] not in ("Z", "X"):
-            members.add(p)
-    return members
-
-
-def status_field(pid, name):
-    """A field of /proc/<pid>/status as text (e.g. "VmHWM" -> "123456 kB"), or None."""
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                key, _, value = line.partition(":")
-                if key == name:
-                    return value.strip()
-    except OSError:
-        return None
-    return None
-
-
-def peak_rss_kib(pid):
-    """The process's peak resident set size (VmHWM) in KiB, or None when it is gone."""
-    value = status_field(pid, "VmHWM")
-    return int(value.split()[0]) if value else None
-
-
-# ---------------------------------------------------------------------------------------------
-# A loopback web server
-
-
-class ServingThread:
-    """Runs a socketserver's serve_forever in a daemon thread; stop() shuts the server down,
-    closes its socket and joins the thread."""
-
-    def __init__(self, server, name):
-        self.server = server
-        self._thread = threading.Thread(target=server.serve_forever,
-                                        kwargs={"poll_interval": 0.05}, name=name, daemon=True)
-        self._thread.start()
-
-    def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
-        self._thread.join(timeout=5)
-
-
-class PageServer:
-    """A tiny HTTP server on 127.0.0.1 serving fixed pages from a thread.
-
-    routes maps a path (query ignored) to the HTML body as bytes, or to ("redirect", location)
-    for a 302. Other paths get 404. .url(path) is the full URL; .requests lists the paths
-    asked for, query included."""
-
-    def __init__(self, routes):
-        self.routes = dict(routes)
-        self.requests = []
-        server = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                server.requests.append(self.path)
-                route = server.routes.get(self.path.split("?", 1)[0])
-                if isinstance(route, tuple) and route[0] == "redirect":
-                    self.send_response(302)
-                    self.send_header("Location", route[1])
-                    self.send_header("Content-Length", "0")
-                    self.end_headers()
-                    return
-                if route is None:
-                    self.send_response(404)
-                    body = b"<html><body>not found</body></html>"
-                else:
-                    self.send_response(200)
-                    body = route
-                self.send_header("Content-Type", "text/html; charset=utf-8")
-                self.send_header("Content-Length", str(len(body)))
-                self.send_header("Cache-Control", "no-store")
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self._httpd.daemon_threads = True
-        self.port = self._httpd.server_address[1]
-        self._thread = None
-
-    def url(self, path="/"):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
-
-    def __enter__(self):
-        self._thread = ServingThread(self._httpd, "page-server")
-        return self
-
-    def __exit__(self, *exc):
-        self._thread.stop()
-        return False
-
-
-# ---------------------------------------------------------------------------------------------
-# Xvfb
-
-
-def _lock_owner(display_number):
-    try:
-        with open("/tmp/.X%d-lock" % display_number) as f:
-            return int(f.read().strip() or "0")
-    except (OSError, ValueError):
-        return None
-
-
-class XServer:
-    """An Xvfb server on a free display number; .display is ":N"."""
-
-    def __init__(self, first_display=90, attempts=50, start_timeout=15):
-        self.display = None
-        self.process = None
-        self._first = first_display
-        self._attempts = attempts
-        self._start_timeout = start_timeout
-
-    def __enter__(self):
-        for number in range(self._first, self._first + self._attempts):
-            socket_path = "/tmp/.X11-unix/X%d" % number
-            if os.path.exists(socket_path) or os.path.exists("/tmp/.X%d-lock" % number):
-                continue
-            process = subprocess.Popen(
-                # -noreset: the server would otherwise reset whenever its last client goes and
-                # refuse the connections that arrive meanwhile.
-                ["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                 "-noreset"],
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True)
-            # Another server may take the number between our check and its start; ours then
-            # exits at once and we try the next number. The lock file names the owner.
-            started = wait_until(
-                lambda: process.poll() is not None
-                or (os.path.exists(socket_path) and _lock_owner(number) == process.pid),
-                self._start_timeout)
-            if started and process.poll() is None:
-                self.process = process
-                self.display = ":%d" % number
-                return self
-            self._stop(process)
-        raise AssertionError("could not start Xvfb on any display from :%d" % self._first)
-
-    def __exit__(self, *exc):
-        if self.process is not None:
-            self._stop(self.process)
-            self.process = None
-        return False
-
-    @staticmethod
-    def _stop(process):
-        if process.poll() is None:
-            process.terminate()
-            try:
-                process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait(timeout=5)
-
-
-# ---------------------------------------------------------------------------------------------
-# The helper
-
-
-class _PipeReader:
+class PipeReader:
     """Reads one descriptor on a thread until EOF or stop(), handing out whole lines.
 
     The thread polls with a short select() so that stop() can end it promptly; only then is
@@ -425,11 +146,11 @@ class Helper:
             os.close(in_r)
             os.close(out_w)
         self.pid = self.process.pid
-        self._replies = _PipeReader(out_r, "cmdOut-reader")
+        self._replies = PipeReader(out_r, "cmdOut-reader")
         if self.process.stdout is not None:
-            self._stdout = _PipeReader(os.dup(self.process.stdout.fileno()), "stdout-reader")
+            self._stdout = PipeReader(os.dup(self.process.stdout.fileno()), "stdout-reader")
             self.process.stdout.close()
-        self._stderr = _PipeReader(os.dup(self.process.stderr.fileno()), "stderr-reader")
+        self._stderr = PipeReader(os.dup(self.process.stderr.fileno()), "stderr-reader")
         self.process.stderr.close()
         return self
 
@@ -582,28 +303,3 @@ class Helper:
 
     def peak_rss_kib(self):
         return peak_rss_kib(self.pid)
-
-
-def figure(text):
-    """Reports a measured figure in the test's log (`ctest -V` shows it)."""
-    sys.stderr.write("FIGURE: %s\n" % text)
-
-
-class SharedXServer:
-    """One Xvfb for every test of a module: `xserver = helperproc.SharedXServer()` at module
-    level, then `setUpModule = xserver.start` and `tearDownModule = xserver.stop`."""
-
-    def __init__(self):
-        self._server = None
-
-    def start(self):
-        self._server = XServer().__enter__()
-
-    def stop(self):
-        if self._server is not None:
-            self._server.__exit__(None, None, None)
-            self._server = None
-
-    @property
-    def display(self):
-        return self._server.display

@@ -15,7 +15,7 @@ import subprocess
 import urllib.parse
 
 import authservers
-import helperproc
+import testenv
 
 REALM = "TAVISK.TEST"
 PERSON = "alice"
@@ -35,7 +35,7 @@ class Realm:
 
     def __init__(self, folder):
         self.folder = folder
-        self.port = helperproc.free_tcp_port()
+        self.port = testenv.free_tcp_port()
         self.kdc = None
         path = lambda name: os.path.join(folder, name)  # noqa: E731
         self.server_keytab = path("http.keytab")
@@ -87,7 +87,7 @@ class Realm:
             except OSError:
                 return False
 
-        if not helperproc.wait_until(listening, 15, 0.05):
+        if not testenv.wait_until(listening, 15, 0.05):
             raise AssertionError("krb5kdc did not listen on %d" % self.port)
 
     def __exit__(self, *exc):
@@ -114,7 +114,7 @@ class SpnegoServer(authservers.CountingServer):
         # The GSSAPI library reads these from the environment of this process.
         os.environ["KRB5_CONFIG"] = realm.env["KRB5_CONFIG"]
         os.environ["KRB5_KTNAME"] = realm.server_keytab
-        import gssapi  # noqa: E402  (Debian's python3-gssapi)
+        import gssapi  # (Debian's python3-gssapi)
         self._gssapi = gssapi
         self.redirect_uri, self.basic_password = redirect_uri, basic_password
         super().__init__("spnego-server")

@@ -17,7 +17,7 @@ import dbus
 
 import compositor
 import desktop
-import helperproc
+import proctree
 
 _BUS_NAME = "org.gnome.Mutter.RemoteDesktop"
 _SYSTEM_SCHEMAS = "/usr/share/glib-2.0/schemas"
@@ -83,7 +83,7 @@ class Mutter(compositor.Session):
         return folder
 
     def _find_sleep(self):
-        for pid in helperproc.descendants(self.process.pid):
+        for pid in proctree.descendants(self.process.pid):
             try:
                 with open("/proc/%d/cmdline" % pid, "rb") as f:
                     if f.read().split(b"\0")[0] == b"sleep":

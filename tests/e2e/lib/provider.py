@@ -19,7 +19,7 @@ import threading
 import time
 import urllib.parse
 
-import helperproc
+import pageserver
 
 # The path of the redirect URI this server offers; nothing may ever fetch it.
 CALLBACK_PATH = "/cb"
@@ -155,7 +155,7 @@ class Provider:
         port = self._server.server_address[1]
         self.origin = "http://127.0.0.1:%d" % port
         self.callback = self.origin + CALLBACK_PATH
-        self._thread = helperproc.ServingThread(self._server, "provider")
+        self._thread = pageserver.ServingThread(self._server, "provider")
         return self
 
     def __exit__(self, *exc):

@@ -9,6 +9,8 @@ import tempfile
 import unittest
 
 import helperproc
+import testenv
+import xvfb
 import provider as idp
 import xwindow
 
@@ -54,7 +56,7 @@ class SignInFixture(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.xserver = cls.enterClassContext(helperproc.XServer())
+        cls.xserver = cls.enterClassContext(xvfb.XServer())
 
     def setUp(self):
         self.provider = self.enterContext(idp.Provider())
@@ -62,13 +64,13 @@ class SignInFixture(unittest.TestCase):
 
     def make_private_folders(self):
         """Fresh private folders (.private_dirs: runtime folder, home) for the next helper."""
-        self.private_dirs = [helperproc.base_env()["XDG_RUNTIME_DIR"],
+        self.private_dirs = [testenv.base_env()["XDG_RUNTIME_DIR"],
                              self.enterContext(tempfile.TemporaryDirectory())]
 
     def start_helper(self, devtools_port=None, same_folders=False):
         """The helper, with fresh private folders unless same_folders asks for those of
         make_private_folders or of the previous start."""
-        env = helperproc.base_env(display=self.xserver.display)
+        env = testenv.base_env(display=self.xserver.display)
         # Every place the helper or its engine could write to lies in folders of this test's
         # own, so that assert_clean can read them all back.
         if not same_folders:

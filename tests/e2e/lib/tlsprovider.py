@@ -16,7 +16,7 @@ import threading
 import time
 import urllib.parse
 
-import helperproc
+import pageserver
 
 CALLBACK_PATH = "/cb"
 
@@ -81,7 +81,7 @@ class TlsProvider:
         port = self._server.server_address[1]
         self.origin = "https://127.0.0.1:%d" % port
         self.callback = self.origin + CALLBACK_PATH
-        self._thread = helperproc.ServingThread(self._server, "tls-provider")
+        self._thread = pageserver.ServingThread(self._server, "tls-provider")
         return self
 
     def __exit__(self, *exc):

@@ -7,17 +7,17 @@ put the focus. Before the person answers, a server sees only the first, unauthen
 request; after that, one request per answer."""
 
 import os
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import authservers  # noqa: E402
-import browser  # noqa: E402
-import desktop  # noqa: E402
-import helperproc  # noqa: E402
-import xwindow  # noqa: E402
-from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw  # noqa: E402
+import authservers
+import browser
+import desktop
+import helperproc
+import pageserver
+import testenv
+import xwindow
+from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw
 
 TITLE = "Company sign-in"
 SERVER_PROMPT = "Authentication required"
@@ -64,13 +64,13 @@ class HttpAuthentication(unittest.TestCase):
                 return None
             return found[0] if self.desk.focused_window() == found[0] else None
 
-        window = helperproc.wait_until(look, REPLY_TIMEOUT, 0.1)
+        window = testenv.wait_until(look, REPLY_TIMEOUT, 0.1)
         if window is None:
             raise AssertionError("no %r prompt with the focus" % title)
         return window
 
     def wait_no_prompt(self, title):
-        self.assertTrue(helperproc.wait_until(lambda: not self.desk.find(title), 10),
+        self.assertTrue(testenv.wait_until(lambda: not self.desk.find(title), 10),
                         "the %r prompt stayed" % title)
 
     def answer(self, user, password):
@@ -140,7 +140,7 @@ class HttpAuthentication(unittest.TestCase):
 
     def test_escape_shows_the_servers_own_page_and_the_sign_in_goes_on(self):
         server = self.server("Basic")
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = self.start_helper(devtools_port=port)
         self.navigate(helper, 1, server.url())
         self.wait_prompt(SERVER_PROMPT)
@@ -184,7 +184,7 @@ class HttpAuthentication(unittest.TestCase):
                 self.assertEqual([s.user for s in server.seen()], [None] * request_id)
 
         # A popup's prompt goes with the sign-in too.
-        opener = self.enterContext(helperproc.PageServer(
+        opener = self.enterContext(pageserver.PageServer(
             {"/": b"<script>window.open('%s')</script>" % server.url().encode()}))
         self.navigate(helper, 3, opener.url(), timeout_ms=3000)
         self.wait_prompt(SERVER_PROMPT)
@@ -199,3 +199,7 @@ class HttpAuthentication(unittest.TestCase):
         self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), ok_raw(10, server.redirect_for(USER)))
         self.assertEqual([s.user for s in server.seen()], [None, None, None, None, USER])
         self.assert_secrets_kept(helper)
+
+
+if __name__ == "__main__":
+    unittest.main()

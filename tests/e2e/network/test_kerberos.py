@@ -4,16 +4,14 @@ authenticated into its redirect. The administrator allows the server in either s
 engine's allow-list switch, on the command line or in QTWEBENGINE_CHROMIUM_FLAGS; the sign-in
 then goes through with no prompt and two requests: the challenge and the ticket."""
 
-import os
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import desktop  # noqa: E402
-import helperproc  # noqa: E402
-import kerberos  # noqa: E402
-from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw  # noqa: E402
+import desktop
+import helperproc
+import testenv
+import kerberos
+from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw
 
 TITLE = "Company sign-in"
 PROMPT = "Authentication required"
@@ -83,10 +81,10 @@ class KerberosSignIn(unittest.TestCase):
         self.server = server
         helper = self.start_helper(("--auth-server-allowlist=localhost",))
         self.navigate(helper, 1)
-        prompt = helperproc.wait_until(lambda: (self.desk.find(PROMPT) or [None])[0],
+        prompt = testenv.wait_until(lambda: (self.desk.find(PROMPT) or [None])[0],
                                        REPLY_TIMEOUT)
         self.assertIsNotNone(prompt, "no prompt")
-        self.assertTrue(helperproc.wait_until(lambda: self.desk.focused_window() == prompt, 10))
+        self.assertTrue(testenv.wait_until(lambda: self.desk.focused_window() == prompt, 10))
         # Nothing with credentials before the answer (Qt 6.4's engine asks twice without,
         # dropping Negotiate between the two).
         before = server.seen()
@@ -120,10 +118,14 @@ class KerberosSignIn(unittest.TestCase):
                     lambda lines: "[tavisk] loaded %s (failed)" % server.url() in lines,
                     REPLY_TIMEOUT), helper.stdout_lines)
                 self.assertEqual(self.desk.find(PROMPT), [])
-                window = helperproc.wait_until(lambda: (self.desk.find(TITLE) or [None])[0], 10)
+                window = testenv.wait_until(lambda: (self.desk.find(TITLE) or [None])[0], 10)
                 self.desk.xdotool("windowactivate", "--sync", str(window))
                 self.desk.xdotool("key", "alt+F4")
                 self.assertEqual(helper.reply_raw(REPLY_TIMEOUT),
                                  error_raw(request_id, "user_cancelled"))
                 self.assertEqual(set(server.seen()), {None})
                 self.finish(helper)
+
+
+if __name__ == "__main__":
+    unittest.main()

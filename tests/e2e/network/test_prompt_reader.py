@@ -1,19 +1,14 @@
 """The credentials prompt as a screen reader reads it: who asks, the labelled fields with the
 focus on the user name, and the note that the last answer was refused. Openbox on Xvfb with a
-private accessibility bus (tests/e2e/accessibility/screenreader.py); the person types with
+private accessibility bus (tests/e2e/lib/screenreader.py); the person types with
 xdotool's keys."""
 
-import os
-import sys
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lib"))
-sys.path.insert(0, os.path.join(HERE, "..", "accessibility"))
-import authservers  # noqa: E402
-import helperproc  # noqa: E402
-import screenreader  # noqa: E402
-from signinfixture import REPLY_TIMEOUT, error_raw  # noqa: E402
+import authservers
+import helperproc
+import screenreader
+from signinfixture import REPLY_TIMEOUT, error_raw
 
 TITLE = "Company sign-in"
 REDIRECT = "ms-appx-web://tavisk.example/cb"
@@ -81,3 +76,7 @@ class PromptAsRead(unittest.TestCase):
                                  error_raw(request_id, "user_cancelled"))
                 helper.send({"jsonrpc": "2.0", "id": 99, "method": "exit"})
                 self.assertEqual(helper.wait(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

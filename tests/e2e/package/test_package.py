@@ -4,25 +4,26 @@ page signs in by itself, under Xvfb), and a C program builds against the -dev pa
 pkg-config and through CMake, then signs in through the packaged library.
 
 Run by scripts/test.sh after scripts/package.sh, with TAVISK_PACKAGES naming the folder of the
-.deb files; the packages must exist, so this is not a CTest test of the build tree."""
+.deb files and PYTHONPATH=tests/e2e/lib:tests/e2e/client (the shared modules, and the client
+tests whose runs it reuses); the packages must exist, so this is not a CTest test of the build
+tree."""
 
 import glob
 import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 import urllib.parse
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lib"))
-sys.path.insert(0, os.path.join(HERE, "..", "client"))
-import helperproc  # noqa: E402
-from test_client import Run  # noqa: E402
-from test_demo_provider import Provider  # noqa: E402
+import pageserver
+import testenv
+import xvfb
+from test_client import Run
+from test_demo_provider import Provider
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT_DIR = os.path.abspath(os.path.join(HERE, "..", "..", ".."))
 EXAMPLE = os.path.join(ROOT_DIR, "clientlib", "examples", "signin.c")
 REDIRECT_URI = "ms-appx-web://demo.example/signed-in"
@@ -54,7 +55,7 @@ class UnpackedPackagesTest(unittest.TestCase):
         multiarch = check_output(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"]).strip()
         cls.libdir = os.path.join(cls.root, "usr", "lib", multiarch)
         cls.bindir = os.path.join(cls.root, "usr", "bin")
-        cls.xserver = helperproc.XServer().__enter__()
+        cls.xserver = xvfb.XServer().__enter__()
         cls.addClassCleanup(cls.xserver.__exit__, None, None, None)
 
     def field(self, package, name):
@@ -102,7 +103,7 @@ class UnpackedPackagesTest(unittest.TestCase):
         url = provider.authorize + "?" + urllib.parse.urlencode(
             {"redirect_uri": REDIRECT_URI, "state": "deb"})
         # No --helper: the client finds the corvane-tavisk unpacked beside it.
-        env = helperproc.base_env(display=self.xserver.display)
+        env = testenv.base_env(display=self.xserver.display)
         env["PATH"] = "/usr/bin:/bin"
         run = Run(["--url", url, "--redirect-uri", REDIRECT_URI, "--timeout-ms", "60000"],
                   env=env, executable=os.path.join(self.bindir, "corvane-tavisk-client"))
@@ -141,10 +142,10 @@ class UnpackedPackagesTest(unittest.TestCase):
     def test_programs_built_against_the_dev_package_sign_in(self):
         folder = tempfile.mkdtemp(prefix="tavisk-deb-dev-")
         self.addCleanup(shutil.rmtree, folder, True)
-        pages = helperproc.PageServer({"/signin": ("redirect", REDIRECT_URI + "?code=lib")})
+        pages = pageserver.PageServer({"/signin": ("redirect", REDIRECT_URI + "?code=lib")})
         pages.__enter__()
         self.addCleanup(pages.__exit__, None, None, None)
-        env = helperproc.base_env(display=self.xserver.display)
+        env = testenv.base_env(display=self.xserver.display)
         # The packaged library from the unpacked root, the packaged helper found on PATH.
         env["LD_LIBRARY_PATH"] = self.libdir
         env["PATH"] = self.bindir + ":/usr/bin:/bin"

@@ -4,16 +4,15 @@ page's own timeout or at once when the person declines, and the person must see 
 and how to decline. The page reports how its request ended by going to the redirect URI with
 the error's name and the milliseconds it waited."""
 
-import os
-import sys
 import unittest
 import urllib.parse
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import desktop  # noqa: E402
-import helperproc  # noqa: E402
-import xwindow  # noqa: E402
-from signinfixture import REPLY_TIMEOUT, error_raw  # noqa: E402
+import desktop
+import helperproc
+import pageserver
+import testenv
+import xwindow
+from signinfixture import REPLY_TIMEOUT, error_raw
 
 TITLE = "Company sign-in"
 PROMPT = "Security key"
@@ -55,7 +54,7 @@ class Passkeys(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.desk = cls.enterClassContext(desktop.Openbox())
-        cls.pages = cls.enterClassContext(helperproc.PageServer({
+        cls.pages = cls.enterClassContext(pageserver.PageServer({
             "/passkey": PAGE, "/register": CREATE_PAGE}))
 
     def setUp(self):
@@ -77,13 +76,13 @@ class Passkeys(unittest.TestCase):
                 return None
             return found[0] if self.desk.focused_window() == found[0] else None
 
-        window = helperproc.wait_until(look, REPLY_TIMEOUT, 0.1)
+        window = testenv.wait_until(look, REPLY_TIMEOUT, 0.1)
         if window is None:
             raise AssertionError("no %r prompt with the focus" % PROMPT)
         return window
 
     def wait_no_prompt(self):
-        self.assertTrue(helperproc.wait_until(lambda: not self.desk.find(PROMPT), 10),
+        self.assertTrue(testenv.wait_until(lambda: not self.desk.find(PROMPT), 10),
                         "the %r prompt stayed" % PROMPT)
 
     def test_escape_declines_at_once(self):
@@ -100,7 +99,7 @@ class Passkeys(unittest.TestCase):
                 reply = self.helper.reply(REPLY_TIMEOUT)
                 outcome, waited = outcome_of(reply)
                 self.assertEqual(outcome, "NotAllowedError")
-                helperproc.figure("%s: NotAllowedError %d ms after the request, Escape "
+                testenv.figure("%s: NotAllowedError %d ms after the request, Escape "
                                   "pressed once the prompt had the focus" % (name, waited))
                 # Far from the page's timeout (or the engine's default): Escape ended it.
                 self.assertLess(waited, 20000)
@@ -111,7 +110,7 @@ class Passkeys(unittest.TestCase):
         self.wait_prompt()
         outcome, waited = outcome_of(self.helper.reply(REPLY_TIMEOUT))
         self.assertEqual(outcome, "NotAllowedError")
-        helperproc.figure("page timeout 4000 ms: NotAllowedError after %d ms" % waited)
+        testenv.figure("page timeout 4000 ms: NotAllowedError after %d ms" % waited)
         # No later than the page's timeout, give or take the page's own timer.
         self.assertGreaterEqual(waited, 3900)
         self.assertLess(waited, 4000 + 1500)

@@ -10,7 +10,6 @@ import json
 import os
 import select
 import subprocess
-import sys
 import time
 import unittest
 import urllib.parse
@@ -18,19 +17,20 @@ import urllib.request
 
 from Xlib import X, display as xdisplay
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lib"))
-import browser  # noqa: E402
-import helperproc  # noqa: E402
-import xwindow  # noqa: E402
+import browser
+import helperproc
+import testenv
+import xvfb
+import xwindow
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 PROVIDER = os.path.join(HERE, "..", "..", "..", "tools", "demo", "demo_provider.py")
 REDIRECT_URI = "ms-appx-web://demo.example/signed-in"
 TITLE = "Rendering"
 SOFTWARE_BACKEND_LINE = "Loading backend software"
 BACKGROUND = (0xee, 0xf1, 0xf5)  # the demo page's background colour
 
-xserver = helperproc.SharedXServer()
+xserver = xvfb.SharedXServer()
 setUpModule = xserver.start
 tearDownModule = xserver.stop
 
@@ -146,10 +146,10 @@ class RenderingTest(unittest.TestCase):
         self.addCleanup(self.provider.stop)
 
     def start_helper(self, extra_env=None, extra_args=()):
-        env = helperproc.base_env(display=xserver.display)
+        env = testenv.base_env(display=xserver.display)
         env["QSG_INFO"] = "1"
         env.update(extra_env or {})
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = helperproc.Helper(env=env, devtools_port=port,
                                    args=["--cmdInFd={in}", "--cmdOutFd={out}"] + list(extra_args))
         helper.start()
@@ -231,7 +231,7 @@ class RenderingTest(unittest.TestCase):
         self.assertIn("--use-gl=disabled", switches)
         self.assertEqual(shot[:2], gl_shot[:2], "the window changed size")
         differing = differing_pixels(gl_shot, shot)
-        helperproc.figure("pixels differing between the GL and the software path: %d of %d"
+        testenv.figure("pixels differing between the GL and the software path: %d of %d"
                           % (differing, shot[0] * shot[1]))
         self.assertLess(differing, shot[0] * shot[1] // 500)
         self.type_and_submit(helper, port, window_id)

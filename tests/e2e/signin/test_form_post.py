@@ -4,17 +4,18 @@ redirect URL and the form's fields in "form"; on Qt 6.4 the engine hands no form
 helper, which replies with the URL alone, as it always did."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import helperproc  # noqa: E402
-from signinfixture import REPLY_TIMEOUT  # noqa: E402
+import helperproc
+import pageserver
+import testenv
+import xvfb
+from signinfixture import REPLY_TIMEOUT
 
 REDIRECT = "ms-appx-web://tavisk.example/cb"
 # CTest passes the Qt the helper was built with; run by hand, the installed Qt's own word.
 QT_VERSION = (tuple(int(part) for part in os.environ["TAVISK_QT_VERSION"].split(".")[:2])
-              if os.environ.get("TAVISK_QT_VERSION") else helperproc.qt_version())
+              if os.environ.get("TAVISK_QT_VERSION") else testenv.qt_version())
 READS_FORMS = QT_VERSION >= (6, 7)
 
 # What providers post: a code with characters the form encoding escapes, the state, and a
@@ -30,12 +31,12 @@ PAGE = ("""<!doctype html><title>Working...</title><body>
 class FormPost(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.xserver = cls.enterClassContext(helperproc.XServer())
-        cls.pages = cls.enterClassContext(helperproc.PageServer({"/authorize": PAGE}))
+        cls.xserver = cls.enterClassContext(xvfb.XServer())
+        cls.pages = cls.enterClassContext(pageserver.PageServer({"/authorize": PAGE}))
 
     def test_the_posted_form_comes_with_the_redirect_url(self):
         helper = self.enterContext(helperproc.Helper(
-            env=helperproc.base_env(display=self.xserver.display)))
+            env=testenv.base_env(display=self.xserver.display)))
         helper.send({"jsonrpc": "2.0", "id": 1, "method": "navigate",
                      "params": {"url": self.pages.url("/authorize"), "title": "Sign in",
                                 "redirect_uri": REDIRECT}})

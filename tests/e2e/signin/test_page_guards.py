@@ -5,18 +5,16 @@ the checks of SignInFixture.assert_clean: the redirect URI never fetched, no cod
 output or error or in any file, exit status 0."""
 
 import os
-import sys
 import tempfile
 import time
 import unittest
 import urllib.parse
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import browser  # noqa: E402
-import helperproc  # noqa: E402
-import provider as idp  # noqa: E402
-import tlsserver  # noqa: E402
-from signinfixture import (APP_REDIRECT, LOADED, SignInFixture, error_raw,  # noqa: E402
+import browser
+import testenv
+import provider as idp
+import tlsserver
+from signinfixture import (APP_REDIRECT, LOADED, SignInFixture, error_raw,
                            ok_raw)
 
 # Folders under XDG_CACHE_HOME where Mesa and Qt keep compiled shaders while a page renders.
@@ -58,7 +56,7 @@ class PageGuardTest(SignInFixture):
         authority = tlsserver.Authority(folder)
         self.make_private_folders()
         authority.trust_in(self.private_dirs[1])
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = self.start_helper(devtools_port=port, same_folders=True)
 
         # The authority is trusted: a page it vouches for loads, so the refusals below are the
@@ -96,7 +94,7 @@ class PageGuardTest(SignInFixture):
         self.assert_clean(helper)
 
     def test_local_files_and_engine_pages_stay_out_of_reach(self):
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = self.start_helper(devtools_port=port)
         folder = self.enterContext(tempfile.TemporaryDirectory())
         secret = self.provider.new_code("local")
@@ -152,7 +150,7 @@ class PageGuardTest(SignInFixture):
         self.assert_clean(helper)  # the secret nowhere in the output or in any file
 
     def test_downloads_write_nothing(self):
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = self.start_helper(devtools_port=port)
         marker = self.provider.new_code("download")
         attachment = [("Content-Disposition", 'attachment; filename="notes.txt"')]
@@ -227,7 +225,7 @@ class PageGuardTest(SignInFixture):
         self.assert_clean(helper)
 
     def test_a_page_cannot_take_over_the_window(self):
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = self.start_helper(devtools_port=port)
         grabbing = (
             "document.title = 'Renamed by the page';"

@@ -10,17 +10,16 @@ import os
 import re
 import signal
 import subprocess
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import browser  # noqa: E402
-import helperproc  # noqa: E402
-import provider as idp  # noqa: E402
-from signinfixture import (APP_REDIRECT, SignInFixture, error_raw, hello_raw,  # noqa: E402
+import browser
+import proctree
+import testenv
+import provider as idp
+from signinfixture import (APP_REDIRECT, SignInFixture, error_raw, hello_raw,
                            loaded, ok_raw, request)
-from Xlib import X  # noqa: E402
+from Xlib import X
 
 DIALOG_TITLE = "127.0.0.1 says"
 
@@ -47,7 +46,7 @@ def _parent_and_args(pid):
 def zygotes_of(helper):
     """The engine's zygote processes: the helper's children started with --type=zygote."""
     found = []
-    for pid in helperproc.descendants(helper.pid):
+    for pid in proctree.descendants(helper.pid):
         parent, args = _parent_and_args(pid)
         if parent == helper.pid and b"--type=zygote" in args:
             found.append(pid)
@@ -59,7 +58,7 @@ def renderers_of(helper):
     command line, so they are told apart by their parent."""
     zygotes = set(zygotes_of(helper))
     found = []
-    for pid in helperproc.descendants(helper.pid):
+    for pid in proctree.descendants(helper.pid):
         parent, args = _parent_and_args(pid)
         if parent in zygotes or b"--type=renderer" in args:
             found.append(pid)
@@ -97,9 +96,9 @@ class PagePolicyTest(SignInFixture):
             % (APP_REDIRECT, code)))
         self.navigate(helper, 1, asking, "Dialogs", redirect_uri=APP_REDIRECT)
         self.press(self.display.wait_for_window(DIALOG_TITLE), "Return")
-        helperproc.wait_until(lambda: not self.display.find(DIALOG_TITLE), 10)
+        testenv.wait_until(lambda: not self.display.find(DIALOG_TITLE), 10)
         self.press(self.display.wait_for_window(DIALOG_TITLE), "Return")
-        helperproc.wait_until(lambda: not self.display.find(DIALOG_TITLE), 10)
+        testenv.wait_until(lambda: not self.display.find(DIALOG_TITLE), 10)
         self.press(self.display.wait_for_window(DIALOG_TITLE), "ctrl+a")
         self.type_text("Ada L")
         self.press(self.display.find(DIALOG_TITLE)[0], "Return")
@@ -146,9 +145,9 @@ class PagePolicyTest(SignInFixture):
         # A real failure says so on standard error, in one line.
         said = re.compile(r"(?m)^corvane-tavisk: the page's render process was killed "
                           r"\(exit status \d+\)$")
-        helperproc.wait_until(lambda: said.search(helper.stderr_text()), 5)
+        testenv.wait_until(lambda: said.search(helper.stderr_text()), 5)
         self.assertRegex(helper.stderr_text(), said)
-        helperproc.figure("render process death to reply: %.0f ms"
+        testenv.figure("render process death to reply: %.0f ms"
                           % ((time.monotonic() - killed) * 1000))
         self.display.wait_map_state(window, (X.IsUnmapped, None))
 
@@ -168,7 +167,7 @@ class PagePolicyTest(SignInFixture):
                           timeout_ms=60000)
             self.assert_reply(helper, error_raw(request_id, "render_process_terminated"),
                               timeout=20)
-            helperproc.figure("sign-in with no zygote to reply: %.0f ms"
+            testenv.figure("sign-in with no zygote to reply: %.0f ms"
                               % ((time.monotonic() - started) * 1000))
         helper.send(request(5, "hello"))
         self.assert_reply(helper, hello_raw(5))
@@ -224,7 +223,7 @@ class PagePolicyTest(SignInFixture):
         self.assert_clean(helper)
 
     def test_nothing_of_a_sign_in_outlives_it(self):
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = self.start_helper(devtools_port=port)
         # A page that keeps sending requests, and leaves by script once it has sent a few.
         code = self.provider.new_code("ticking")
@@ -302,7 +301,7 @@ class PagePolicyTest(SignInFixture):
         self.assert_clean(helper)
 
     def test_popups_belong_to_their_sign_in(self):
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = self.start_helper(devtools_port=port)
 
         def opener(popup_url):

@@ -10,23 +10,20 @@ Replies are compared byte for byte. Redirect URLs are written as the engine offe
 (QUrl::toString() with its default formatting): "%20" shows as a space, "%2F" stays, the
 scheme and host are lower case."""
 
-import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import browser  # noqa: E402
-import helperproc  # noqa: E402
-import provider as idp  # noqa: E402
-from signinfixture import (APP_REDIRECT, REPLY_TIMEOUT, SignInFixture,  # noqa: E402
+import browser
+import testenv
+import provider as idp
+from signinfixture import (APP_REDIRECT, REPLY_TIMEOUT, SignInFixture,
                            error_raw, hello_raw, line, loaded, ok_raw, request)
-from Xlib import X  # noqa: E402
+from Xlib import X
 
 
 class SignInTest(SignInFixture):
     def test_person_signs_in_at_the_provider(self):
-        port = helperproc.free_tcp_port()
+        port = testenv.free_tcp_port()
         helper = self.start_helper(devtools_port=port)
 
         # The redirect carries "%2F" and "%20" in its query; the engine shows the second as a
@@ -129,7 +126,7 @@ class SignInTest(SignInFixture):
         helper = self.start_helper()
         # A load that fails (nothing listens on the port) logs " (failed)" and does not end
         # the sign-in; only the user's close does.
-        refused = "http://127.0.0.1:%d/" % helperproc.free_tcp_port()
+        refused = "http://127.0.0.1:%d/" % testenv.free_tcp_port()
         self.navigate(helper, 1, refused, "Close me")
         window = self.display.wait_for_window("Close me")
         self.assertEqual(self.display.geometry(window), (800, 600))
@@ -170,7 +167,7 @@ class SignInTest(SignInFixture):
         self.assertGreaterEqual(elapsed, 1.45)
         self.assertLess(elapsed, 15)
         # Its native window goes with the sign-in; none titled so is left viewable.
-        self.assertTrue(helperproc.wait_until(lambda: not self.display.find("Waiting"), 10),
+        self.assertTrue(testenv.wait_until(lambda: not self.display.find("Waiting"), 10),
                         self.display.top_levels())
         self.assertTrue(helper.wait_stdout(lambda ls: loaded(never) in ls, 20),
                         helper.stdout_lines)

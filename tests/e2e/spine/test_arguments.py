@@ -1,12 +1,9 @@
 """The command line as the client gives it: the usage line, a failed import of a channel
 handle, the last occurrence of an option winning, and arguments that are none of ours."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import helperproc  # noqa: E402
+import helperproc
 
 REPLY_TIMEOUT = 30
 EXIT_TIMEOUT = 15

@@ -4,12 +4,9 @@ with silence, and how the process ends.
 Silence is proven, never waited for: after each line that must get no reply, a hello with a
 fresh id follows, and the very next reply line must be that hello's, byte for byte."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import helperproc  # noqa: E402
+import helperproc
 
 REPLY_TIMEOUT = 30
 EXIT_TIMEOUT = 15

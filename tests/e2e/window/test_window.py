@@ -1,7 +1,7 @@
 """What the person sees around the page, read as a screen reader reads it.
 
 The helper runs under openbox on Xvfb with a private accessibility bus and a screen reader's
-switches on (accessibility/screenreader.py). The origin strip, the loading view and the
+switches on (lib/screenreader.py). The origin strip, the loading view and the
 dialogs are read through AT-SPI; keys go through XTEST as a keyboard's would; the pages report
 what the engine gives them (their zoom, the Accept-Language they were asked with) to the
 loopback provider.
@@ -9,18 +9,15 @@ loopback provider.
 
 import os
 import shutil
-import sys
 import tempfile
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lib"))
-sys.path.insert(0, os.path.join(HERE, "..", "accessibility"))
-import screenreader  # noqa: E402
-import helperproc  # noqa: E402
-import provider as idp  # noqa: E402
-import tlsserver  # noqa: E402
-from signinfixture import error_raw, line, loaded, ok_raw, request  # noqa: E402
+import screenreader
+import helperproc
+import testenv
+import provider as idp
+import tlsserver
+from signinfixture import error_raw, line, loaded, ok_raw, request
 
 REPLY_TIMEOUT = 30
 SLOW_MS = 3000  # a provider this slow leaves a blank window for that long without a view
@@ -140,7 +137,7 @@ class WindowTest(unittest.TestCase):
         return [r.path.rsplit("=", 1)[1] for r in self.provider.requests_to(beacon + "?z=")]
 
     def expect_zoom(self, beacon, value):
-        if not helperproc.wait_until(lambda: self.zoom_reports(beacon)[-1:] == [value], 10):
+        if not testenv.wait_until(lambda: self.zoom_reports(beacon)[-1:] == [value], 10):
             raise AssertionError("zoom %s never reported; reports: %r"
                                  % (value, self.zoom_reports(beacon)))
 
@@ -307,7 +304,7 @@ class WindowTest(unittest.TestCase):
         # The wheel with Ctrl held, over the page.
         desk.xdotool("mousemove", "400", "300")
         desk.xdotool("keydown", "ctrl", "click", "4", "keyup", "ctrl")
-        helperproc.wait_until(lambda: zoom_reports(beacon)[-1] != "1.00", 10)
+        testenv.wait_until(lambda: zoom_reports(beacon)[-1] != "1.00", 10)
         wheel_zoom = zoom_reports(beacon)[-1]
         self.assertGreater(float(wheel_zoom), 1.0, zoom_reports(beacon))
         self.close_window(helper, 1, "Zoom")
@@ -360,7 +357,7 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(server.request_lines, [])
 
         # A real error still says why, in one line.
-        env = desk.helper_env(DISPLAY=":%d" % helperproc.free_tcp_port(), QT_QPA_PLATFORM="xcb")
+        env = desk.helper_env(DISPLAY=":%d" % testenv.free_tcp_port(), QT_QPA_PLATFORM="xcb")
         env.pop("QT_LOGGING_RULES", None)
         with helperproc.Helper(env=env) as helper:
             self.assertNotEqual(helper.wait(), 0)

@@ -12,12 +12,11 @@ runs, on a desktop with the screen reader's switches on.
 import os
 import signal
 import subprocess
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import desktop  # noqa: E402
-import helperproc  # noqa: E402
+import desktop
+import proctree
+import testenv
 
 _POLL_SECONDS = 0.05
 _START_TIMEOUT = 20
@@ -68,7 +67,7 @@ class Desktop:
                 os.environ.pop("AT_SPI_BUS_ADDRESS", None)
                 import pyatspi as module
                 pyatspi = module
-                if not helperproc.wait_until(_registry_answers, _START_TIMEOUT, 0.2):
+                if not testenv.wait_until(_registry_answers, _START_TIMEOUT, 0.2):
                     raise AssertionError("the accessibility registry did not answer")
         except BaseException:
             self.stop()
@@ -79,15 +78,15 @@ class Desktop:
         # process below what we started too.
         pids = set()
         for process in self._processes:
-            pids |= {process.pid} | helperproc.descendants(process.pid) \
-                | helperproc.group_members(process.pid)
+            pids |= {process.pid} | proctree.descendants(process.pid) \
+                | proctree.group_members(process.pid)
         for sig in (signal.SIGTERM, signal.SIGKILL):
             for pid in pids:
                 try:
                     os.kill(pid, sig)
                 except (ProcessLookupError, PermissionError):
                     pass
-            if helperproc.wait_until(lambda: not any(helperproc.is_running(p) for p in pids),
+            if testenv.wait_until(lambda: not any(proctree.is_running(p) for p in pids),
                                      5):
                 break
         for process in self._processes:
@@ -115,7 +114,7 @@ class Desktop:
     def wait_for_keyboard(self, title, timeout=10):
         """Waits until the X input focus is on the window titled title, as a person waits to
         see the window focused before typing."""
-        if not helperproc.wait_until(
+        if not testenv.wait_until(
                 lambda: self._openbox.focused_window() in self._openbox.find(title), timeout, 0.1):
             raise AssertionError("the window %r never got the keyboard (focus on %r)"
                                  % (title, self._openbox.focused_window()))
@@ -184,7 +183,7 @@ def application(pid, timeout=20):
             except Exception:  # noqa: BLE001 - an application that went away meanwhile
                 continue
         return None
-    app = helperproc.wait_until(find, timeout, 0.1)
+    app = testenv.wait_until(find, timeout, 0.1)
     if app is None:
         raise AssertionError("process %d never appeared on the accessibility bus" % pid)
     return app
