@@ -87,9 +87,9 @@ std::vector<std::string> manualSwitches(const std::string &http, const std::stri
         // A SOCKS proxy alone carries everything.
         servers = socks;
     } else {
-        for (const auto &[scheme, uri] :
-             {std::pair<const char *, std::string>{"http", http}, {"https", https},
-              {"socks", socks}}) {
+        for (const auto &[scheme, uri] : {std::pair<const char *, std::string>{"http", http},
+                                          {"https", https},
+                                          {"socks", socks}}) {
             if (!uri.empty())
                 servers += (servers.empty() ? "" : ";") + std::string(scheme) + "=" + uri;
         }

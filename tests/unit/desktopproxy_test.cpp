@@ -99,13 +99,22 @@ const GnomeCase kGnomeCases[] = {
      {"--proxy-server=http=proxy.corp:3128;https=tls-proxy.corp:3129",
       "--proxy-bypass-list=localhost,127.0.0.0/8,::1,*.corp.example"}},
     {"ManualHttpsOnlyLeavesHttpDirect",
-     gnomeWith(gnome("manual"), [](GnomeProxyValues &v) { v.https = {"10.0.0.1", 8080}; }),
+     gnomeWith(gnome("manual"),
+               [](GnomeProxyValues &v) {
+                   v.https = {"10.0.0.1", 8080};
+               }),
      {"--proxy-server=https=10.0.0.1:8080"}},
     {"PortZeroIsTheSchemesOwn",
-     gnomeWith(gnome("manual"), [](GnomeProxyValues &v) { v.http = {"proxy.corp", 0}; }),
+     gnomeWith(gnome("manual"),
+               [](GnomeProxyValues &v) {
+                   v.http = {"proxy.corp", 0};
+               }),
      {"--proxy-server=http=proxy.corp"}},
     {"SocksAloneCarriesEverything",
-     gnomeWith(gnome("manual"), [](GnomeProxyValues &v) { v.socks = {"socks.corp", 1080}; }),
+     gnomeWith(gnome("manual"),
+               [](GnomeProxyValues &v) {
+                   v.socks = {"socks.corp", 1080};
+               }),
      {"--proxy-server=socks5://socks.corp:1080"}},
     {"SocksBesideHttpIsTheFallback",
      gnomeWith(gnomeManual(),
@@ -117,7 +126,10 @@ const GnomeCase kGnomeCases[] = {
       "socks.corp:1080"}},
     // Manual with nothing named: browsers fall back to the environment.
     {"ManualWithNoHostSaysNothing",
-     gnomeWith(gnome("manual"), [](GnomeProxyValues &v) { v.http = {"  ", 3128}; }),
+     gnomeWith(gnome("manual"),
+               [](GnomeProxyValues &v) {
+                   v.http = {"  ", 3128};
+               }),
      {}},
     {"AutomaticWithPacAddress",
      gnomeWith(gnome("auto"),
@@ -147,8 +159,7 @@ TEST_P(KdeSettings, BecomeTheEngineSwitches)
 {
     const Variables environment{{"http_proxy", "http://env-proxy:8000"},
                                 {"no_proxy", "intranet,10.0.0.0/8"}};
-    EXPECT_EQ(kdeProxySwitches(GetParam().kioslaverc, lookupIn(environment)),
-              GetParam().switches);
+    EXPECT_EQ(kdeProxySwitches(GetParam().kioslaverc, lookupIn(environment)), GetParam().switches);
 }
 
 const KdeCase kKdeCases[] = {
@@ -166,9 +177,7 @@ const KdeCase kKdeCases[] = {
     {"SocksSchemeIsSocks5",
      "[Proxy Settings]\nProxyType=1\nsocksProxy=socks://socks.corp 1080\n",
      {"--proxy-server=socks5://socks.corp:1080"}},
-    {"KdesNoneMarkerNamesNoProxy",
-     "[Proxy Settings]\nProxyType=1\nhttpProxy=//: \n",
-     {}},
+    {"KdesNoneMarkerNamesNoProxy", "[Proxy Settings]\nProxyType=1\nhttpProxy=//: \n", {}},
     {"Pac",
      "[Proxy Settings]\nProxyType=2\nProxy Config Script=http://wpad.corp/proxy.pac\n",
      {"--proxy-pac-url=http://wpad.corp/proxy.pac"}},

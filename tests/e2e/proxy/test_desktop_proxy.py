@@ -83,14 +83,18 @@ class DesktopProxy(unittest.TestCase):
         # A proxy that knows no host: where a setting that should lose points.
         self.stale = self.enterContext(connectproxy.ConnectProxy())
         self.proxy_pac, self.stale_pac = (self.serve_pac(p) for p in (self.proxy, self.stale))
+        # WPAD: the engine asks the host "wpad" for /wpad.dat; the company's name server
+        # (here the engine's own host rules) sends it to the proxy.
+        self.serve_pac(self.proxy, "/wpad.dat")
+        self.wpad_dns = "--host-resolver-rules=MAP wpad %s" % self.proxy.address
 
     @staticmethod
-    def serve_pac(proxy):
+    def serve_pac(proxy, path="/proxy.pac"):
         """A PAC address on proxy itself whose script sends HOST to proxy, the rest direct."""
         return proxy.serve_pac('function FindProxyForURL(url, host) {\n'
                                '  if (host == "%s") return "PROXY %s";\n'
                                '  return "DIRECT";\n'
-                               '}\n' % (HOST, proxy.address))
+                               '}\n' % (HOST, proxy.address), path)
 
     def start_helper(self, env=None, files=None, engine_args=()):
         """A helper in a fresh home that trusts the test authority, with the given desktop
@@ -136,6 +140,9 @@ class DesktopProxy(unittest.TestCase):
             ("KDE 5 PAC", kde(5), kioslaverc(2, script=self.proxy_pac), ()),
             ("KDE 6 manual", kde(6), kioslaverc(1, https=self.proxy.address), ()),
             ("KDE 6 PAC", kde(6), kioslaverc(2, script=self.proxy_pac), ()),
+            ("GNOME automatic without an address (WPAD)", GNOME, gnome_keyfile("auto"),
+             [self.wpad_dns]),
+            ("KDE 6 WPAD", kde(6), kioslaverc(3), [self.wpad_dns]),
             # What ranks higher wins: the desktop over the environment, the command line over
             # the desktop.
             ("GNOME over https_proxy", dict(GNOME, https_proxy=stale),
