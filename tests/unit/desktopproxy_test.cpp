@@ -27,9 +27,7 @@ struct DesktopCase {
     ProxyDesktop desktop;
 };
 
-class WhichDesktop : public testing::TestWithParam<DesktopCase>
-{
-};
+using WhichDesktop = testing::TestWithParam<DesktopCase>;
 
 TEST_P(WhichDesktop, IsTheOneBrowsersFollow)
 {
@@ -68,9 +66,7 @@ struct GnomeCase {
     Strings switches;
 };
 
-class GnomeSettings : public testing::TestWithParam<GnomeCase>
-{
-};
+using GnomeSettings = testing::TestWithParam<GnomeCase>;
 
 TEST_P(GnomeSettings, BecomeTheEngineSwitches)
 {
@@ -151,9 +147,7 @@ struct KdeCase {
     Strings switches;
 };
 
-class KdeSettings : public testing::TestWithParam<KdeCase>
-{
-};
+using KdeSettings = testing::TestWithParam<KdeCase>;
 
 TEST_P(KdeSettings, BecomeTheEngineSwitches)
 {
