@@ -3,9 +3,12 @@
 #include "engine/desktopproxy.h"
 
 #ifdef TAVISK_HAVE_GIO
+#define G_SETTINGS_ENABLE_BACKEND
 #include <gio/gio.h>
+#include <gio/gsettingsbackend.h>
 #endif
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -31,10 +34,23 @@ GnomeProxyValues::Server gnomeServer(GSettings *proxy, const char *child)
     return server;
 }
 
+// Whether GSettings reads a store of the person's (dconf's database, or what GSETTINGS_BACKEND
+// names). Without one GLib falls back to a store in memory, whose defaults ("no proxy") are
+// nobody's settings and must not overrule the environment's.
+bool settingsArePersons()
+{
+    GSettingsBackend *backend = g_settings_backend_get_default();
+    const bool inMemory = std::strcmp(G_OBJECT_TYPE_NAME(backend), "GMemorySettingsBackend") == 0;
+    g_object_unref(backend);
+    return !inMemory;
+}
+
 // False when GSettings does not know the schema (gsettings-desktop-schemas is not installed):
 // g_settings_new would abort the process.
 bool readGnomeProxy(GnomeProxyValues *values)
 {
+    if (!settingsArePersons())
+        return false;
     GSettingsSchemaSource *source = g_settings_schema_source_get_default();
     GSettingsSchema *schema = source != nullptr
         ? g_settings_schema_source_lookup(source, kGnomeProxySchema, TRUE)
