@@ -4,6 +4,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
 namespace {
 
 // The allow-list switches under both names. Chromium 102 (Qt 6.4) reads only the older name;
