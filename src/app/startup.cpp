@@ -117,8 +117,8 @@ int runHelper(int argc, char **argv)
     EngineSwitches engine = engineSwitches(std::getenv, argc, argv, rendering, QT_VERSION);
     if (wantsQuietLogging(std::getenv))
         quietEngineLog(&engine);
-    // The desktop's proxy settings, which the engine reads only in part (KDE's for Plasma 5, not
-    // 6; GNOME's not at all), become its proxy switches unless its own switches chose.
+    // The desktop's proxy settings, which the engine reads only in part (Plasma 6's only from Qt
+    // 6.8, GNOME's never), become its proxy switches unless its own switches chose.
     EngineArguments engineGets = engineArgumentsRead(std::getenv, argc, argv);
     const std::vector<std::string> desktopProxy
         = desktopProxySwitches(std::getenv, engineGets.switches);
