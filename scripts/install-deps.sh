@@ -29,6 +29,8 @@ packages=(
     dpkg-dev file lintian
     debootstrap iproute2
     dbus-daemon at-spi2-core python3-pyatspi
+    # GNOME's proxy settings, read through GIO's GSettings, and the schema that names them
+    libglib2.0-dev gsettings-desktop-schemas
 )
 # The desktops the process tests start (sway with XWayland, openbox on Xvfb, and below GNOME's
 # mutter and KDE's KWin, headless) and the tools that stand in for a person there, with the

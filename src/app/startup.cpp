@@ -8,6 +8,7 @@
 #include "channel/replies.h"
 #include "engine/acceptlanguage.h"
 #include "engine/accessibility.h"
+#include "engine/desktopproxyreader.h"
 #include "engine/enginearguments.h"
 #include "engine/engineswitches.h"
 #include "engine/proxysettings.h"
@@ -114,11 +115,17 @@ int runHelper(int argc, char **argv)
     if (rendering.noXcbGlIntegration)
         qputenv("QT_XCB_GL_INTEGRATION", QByteArrayLiteral("none"));
     EngineSwitches engine = engineSwitches(std::getenv, argc, argv, rendering, QT_VERSION);
-    // Read once, from the switches the engine is about to get; the pages get it through state.
-    const ProxySettings proxy
-        = proxySettingsRead(engineArgumentsRead(std::getenv, argc, argv), std::getenv);
     if (wantsQuietLogging(std::getenv))
         quietEngineLog(&engine);
+    // The desktop's proxy settings, which the engine reads only in part (Plasma 6's only from Qt
+    // 6.8, GNOME's never), become its proxy switches unless its own switches chose.
+    EngineArguments engineGets = engineArgumentsRead(std::getenv, argc, argv);
+    const std::vector<std::string> desktopProxy
+        = desktopProxySwitches(std::getenv, engineGets.switches);
+    appendEngineSwitches(&engine, desktopProxy);
+    engineGets.switches.insert(engineGets.switches.end(), desktopProxy.begin(), desktopProxy.end());
+    // Read once, from the switches the engine is about to get; the pages get it through state.
+    const ProxySettings proxy = proxySettingsRead(engineGets, std::getenv);
     if (engine.setFlagsVariable)
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray::fromStdString(engine.flagsVariable));
     std::vector<char *> applicationArgv = argumentsWith(0, argv, engine.arguments);

@@ -4,6 +4,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
 namespace {
 
 // The allow-list switches under both names. Chromium 102 (Qt 6.4) reads only the older name;
@@ -84,4 +86,19 @@ EngineSwitches engineSwitches(const EnvironmentLookup &environment, int argc,
         result.flagsVariable = engineFlagsJoined(switches);
     }
     return result;
+}
+
+void appendEngineSwitches(EngineSwitches *engine, const std::vector<std::string> &switches)
+{
+    if (switches.empty())
+        return;
+    if (engine->setFlagsVariable) {
+        engine->flagsVariable
+            += (engine->flagsVariable.empty() ? "" : " ") + engineFlagsJoined(switches);
+        return;
+    }
+    const auto begin = engine->arguments.begin() + (engine->arguments.empty() ? 0 : 1);
+    if (std::find(begin, engine->arguments.end(), "--webEngineArgs") == engine->arguments.end())
+        engine->arguments.emplace_back("--webEngineArgs");
+    engine->arguments.insert(engine->arguments.end(), switches.begin(), switches.end());
 }

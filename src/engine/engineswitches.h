@@ -31,3 +31,8 @@ struct EngineSwitches {
 EngineSwitches engineSwitches(const EnvironmentLookup &environment, int argc,
                               const char *const *argv, const RenderingChoice &rendering,
                               int qtVersion);
+
+// `switches` added where the engine reads them: at the end of QTWEBENGINE_CHROMIUM_FLAGS when
+// the engine reads that, otherwise after "--webEngineArgs" on the command line (added when the
+// command line holds none).
+void appendEngineSwitches(EngineSwitches *engine, const std::vector<std::string> &switches);

@@ -125,23 +125,19 @@ void quietEngineProcesses()
 
 void quietEngineLog(EngineSwitches *engine)
 {
-    const char kQuiet[] = "--log-level=3";
     if (engine->setFlagsVariable) {
         const std::string &flags = engine->flagsVariable;
         for (const std::string &word : engineFlagsSplit(flags)) {
             if (setsEngineLogging(word))
                 return;
         }
-        engine->flagsVariable += (flags.empty() ? "" : " ") + std::string(kQuiet);
-        return;
+    } else {
+        bool markerGiven = false;
+        for (std::size_t i = 1; i < engine->arguments.size(); ++i) {
+            if (markerGiven && setsEngineLogging(engine->arguments[i]))
+                return;
+            markerGiven = markerGiven || engine->arguments[i] == "--webEngineArgs";
+        }
     }
-    bool markerGiven = false;
-    for (std::size_t i = 1; i < engine->arguments.size(); ++i) {
-        if (markerGiven && setsEngineLogging(engine->arguments[i]))
-            return;
-        markerGiven = markerGiven || engine->arguments[i] == "--webEngineArgs";
-    }
-    if (!markerGiven)
-        engine->arguments.emplace_back("--webEngineArgs");
-    engine->arguments.emplace_back(kQuiet);
+    appendEngineSwitches(engine, {"--log-level=3"});
 }
