@@ -11,7 +11,7 @@ import select
 import socket
 import threading
 
-import helperproc
+import pageserver
 
 # How long a tunnel may stay idle before the proxy closes it; longer than any test's wait.
 _TUNNEL_IDLE_SECONDS = 60
@@ -48,7 +48,7 @@ class ConnectProxy:
         self._thread = None
 
     def __enter__(self):
-        self._thread = helperproc.ServingThread(self._httpd, "connect-proxy")
+        self._thread = pageserver.ServingThread(self._httpd, "connect-proxy")
         return self
 
     def __exit__(self, *exc):

@@ -11,15 +11,15 @@ XDG_CONFIG_HOME, KDE's from kioslaverc there; each case starts a fresh helper in
 on a private Xvfb."""
 
 import os
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-import connectproxy  # noqa: E402
-import helperproc  # noqa: E402
-import tlsserver  # noqa: E402
-from signinfixture import APP_REDIRECT, error_raw, ok_raw, request  # noqa: E402
+import connectproxy
+import helperproc
+import testenv
+import xvfb
+import tlsserver
+from signinfixture import APP_REDIRECT, error_raw, ok_raw, request
 
 HOST = "signin.corp.invalid"
 SIGN_IN_URL = "https://%s/authorize" % HOST
@@ -71,7 +71,7 @@ def kde(version):
 class DesktopProxy(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.xserver = cls.enterClassContext(helperproc.XServer())
+        cls.xserver = cls.enterClassContext(xvfb.XServer())
         cls.folder = cls.enterClassContext(tempfile.TemporaryDirectory(prefix="tavisk-proxy-"))
         cls.authority = tlsserver.Authority(cls.folder, "Corp Test Authority")
         cert, key = cls.authority.issue("provider", [HOST])
@@ -101,7 +101,7 @@ class DesktopProxy(unittest.TestCase):
         files (paths under XDG_CONFIG_HOME), environment entries and engine switches."""
         home = self.enterContext(tempfile.TemporaryDirectory(prefix="tavisk-home-"))
         self.authority.trust_in(home)
-        helper_env = helperproc.base_env(display=self.xserver.display)
+        helper_env = testenv.base_env(display=self.xserver.display)
         for name in PROXY_AND_DESKTOP_VARIABLES:
             helper_env.pop(name, None)
         config = os.path.join(home, ".config")
