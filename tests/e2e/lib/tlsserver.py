@@ -42,9 +42,9 @@ class Authority:
                  "-subj", "/CN=" + name, "-addext", "basicConstraints=critical,CA:TRUE",
                  "-addext", "keyUsage=critical,keyCertSign,cRLSign")
 
-    def issue(self, label, names):
+    def issue(self, label, names, days=2):
         """(certificate file, key file) of a server certificate for names, issued by this
-        authority."""
+        authority, valid from now for days (a negative number: expired that long ago)."""
         key = os.path.join(self.folder, label + ".key")
         request = os.path.join(self.folder, label + ".csr")
         cert = os.path.join(self.folder, label + ".pem")
@@ -55,7 +55,7 @@ class Authority:
         _openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                  "-nodes", "-keyout", key, "-out", request, "-subj", "/CN=" + names[0])
         _openssl("x509", "-req", "-in", request, "-CA", self.cert, "-CAkey", self.key,
-                 "-CAcreateserial", "-out", cert, "-days", "2", "-extfile", extensions)
+                 "-CAcreateserial", "-out", cert, "-days", str(days), "-extfile", extensions)
         return cert, key
 
     def trust_in(self, home):
