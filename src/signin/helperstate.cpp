@@ -2,8 +2,7 @@
 
 void HelperState::completeNavigation(bool success, const std::string &redirectUrl,
                                      const std::string &message,
-                                     const std::optional<FormFields> &form,
-                                     const FailureData &data)
+                                     const std::optional<FormFields> &form, const FailureData &data)
 {
     if (activeWait == nullptr)
         return;

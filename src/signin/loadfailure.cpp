@@ -32,9 +32,9 @@ bool isProxyError(int netError)
 // Errors of the server's certificate outside the certificate range.
 bool isServerCertificateError(int netError)
 {
-    return netError == -150    // SSL_PINNED_KEY_NOT_IN_CERT_CHAIN
-        || netError == -156    // SSL_SERVER_CERT_CHANGED
-        || netError == -167;   // SSL_SERVER_CERT_BAD_FORMAT
+    return netError == -150  // SSL_PINNED_KEY_NOT_IN_CERT_CHAIN
+        || netError == -156  // SSL_SERVER_CERT_CHANGED
+        || netError == -167; // SSL_SERVER_CERT_BAD_FORMAT
 }
 
 } // namespace
@@ -67,8 +67,8 @@ std::optional<LoadFailureKind> loadFailureKind(int netError)
 std::string netErrorName(const std::string &errorText, int netError)
 {
     static const std::string kPrefix = "net::";
-    std::string name = errorText.rfind(kPrefix, 0) == 0 ? errorText.substr(kPrefix.size())
-                                                        : errorText;
+    std::string name
+        = errorText.rfind(kPrefix, 0) == 0 ? errorText.substr(kPrefix.size()) : errorText;
     const bool named = name.rfind("ERR_", 0) == 0 && name.size() > 4
         && name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") == std::string::npos;
     return named ? name : std::to_string(netError);

@@ -113,8 +113,8 @@ void LoadFailureView::showFailure(const LoadFailure &failure)
     heading->setText(headingFor(failure, host));
     setAccessibleName(heading->text());
     explanation->setText(explanationFor(failure));
-    errorName->setText(tr("Error for your administrator: %1")
-                           .arg(QString::fromStdString(failure.error)));
+    errorName->setText(
+        tr("Error for your administrator: %1").arg(QString::fromStdString(failure.error)));
     show();
     raise();
     closeButton->setFocus();

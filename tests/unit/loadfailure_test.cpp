@@ -72,8 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Table, LoadFailureKindTable, testing::ValuesIn(kKindCas
 
 TEST(NetErrorName, IsTheEngineNameWithoutItsNamespaceOrElseTheCode)
 {
-    EXPECT_EQ(netErrorName("net::ERR_CERT_AUTHORITY_INVALID", -202),
-              "ERR_CERT_AUTHORITY_INVALID");
+    EXPECT_EQ(netErrorName("net::ERR_CERT_AUTHORITY_INVALID", -202), "ERR_CERT_AUTHORITY_INVALID");
     EXPECT_EQ(netErrorName("ERR_CONNECTION_REFUSED", -102), "ERR_CONNECTION_REFUSED");
     // Text that is no error name (a sentence, markup, nothing) never reaches the client.
     EXPECT_EQ(netErrorName("The webpage at <strong>x</strong> might be down", -105), "-105");
