@@ -205,6 +205,10 @@ class TrustAndFailuresTest(unittest.TestCase):
         # The person closes the view: nothing more is said, and the next sign-in goes ahead.
         desk.wait_for_keyboard(TITLE)
         desk.xdotool("key", "Return")
+        screenreader.wait_for_tree(app, lambda nodes: not any(
+            n.name == TITLE and n.accessible.getState().contains(
+                screenreader.pyatspi.STATE_SHOWING) for n in nodes),
+            what="the window closed")
         server = self.server("company")
         self.navigate(helper, 7, server.url("/"), server.url("/cb"))
         self.assertEqual(helper.reply_raw(REPLY_TIMEOUT),
