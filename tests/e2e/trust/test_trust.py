@@ -27,7 +27,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "accessibility"))
 import helperproc  # noqa: E402
 import screenreader  # noqa: E402
 import tlsserver  # noqa: E402
-from signinfixture import failure_raw, line, ok_raw, request  # noqa: E402
+from signinfixture import failure_raw, line, loaded, ok_raw, request  # noqa: E402
 
 REPLY_TIMEOUT = 30
 # Far beyond any wait here: a reply that came at the time limit would fail the test.
@@ -198,6 +198,8 @@ class TrustAndFailuresTest(unittest.TestCase):
                 self.assertEqual(helper.reply_raw(REPLY_TIMEOUT),
                                  failure_raw(request_id, word, host, error))
                 self.expect_failure_view(app, host, words, error)
+                self.assertTrue(helper.wait_stdout(lambda ls: loaded(url, True) in ls, 10),
+                                helper.stdout_lines)
                 if server is not None:
                     # Nothing of an untrusted page was ever asked for.
                     self.assertEqual(server.request_lines, [])
