@@ -222,6 +222,10 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
 {
     signInOpen = true;
     failureView->hide();
+    // A window the person closed over a failure view still has its native window; the sign-in
+    // gets a new one, as every sign-in does (endSignIn).
+    if (QWindow *native = windowHandle(); native != nullptr && !isVisible())
+        native->destroy();
     const std::string activationToken = signInActivationToken(signIn.activationToken);
     setWindowTitle(literalWindowTitle(signIn.title));
     fitToScreen(this);
