@@ -43,6 +43,7 @@ _store = None  # the copy of /etc/ssl that holds the company's authority
 _home = None  # the person's HOME, whose NSS database trusts the person's own authority
 _certs = {}  # name: (certificate file, key file)
 _machine_bundle_hash = None
+_unshare = None  # how to start a process in a mount namespace of its own
 
 
 def _sha256(path):
@@ -55,6 +56,17 @@ def _nssdb_hashes():
             for p in sorted(glob.glob(os.path.join(_home, ".pki", "nssdb", "*")))}
 
 
+def _private_mounts():
+    """unshare's arguments for a mount namespace whose mounts never reach the machine's. Inside
+    a chroot the root is no mount point and its propagation cannot be changed; there the
+    namespace the chroot runs in (scripts/chroot-run.sh makes a private one) already keeps
+    them in."""
+    private = ["unshare", "-m", "--propagation", "private"]
+    works = subprocess.run(private + ["true"], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    return private if works.returncode == 0 else ["unshare", "-m", "--propagation", "unchanged"]
+
+
 def _install_the_debian_way(authority_pem):
     """Copies /etc/ssl and installs authority_pem into the copy with update-ca-certificates,
     in a mount namespace that sees the copy and a private /usr/local/share/ca-certificates."""
@@ -63,22 +75,24 @@ def _install_the_debian_way(authority_pem):
     local = os.path.join(_temp.name, "local-ca")
     os.makedirs(local)
     shutil.copy(authority_pem, os.path.join(local, "tavisk-company.crt"))
-    subprocess.run(
-        ["unshare", "-m", "--propagation", "private", "sh", "-c",
-         'mount --bind "$0" /etc/ssl && mount --bind "$1" /usr/local/share/ca-certificates'
-         ' && update-ca-certificates', store, local],
-        check=True, timeout=120, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-        stderr=subprocess.PIPE)
+    installed = subprocess.run(
+        _unshare + ["sh", "-c", 'mount --bind "$0" /etc/ssl'
+                    ' && mount --bind "$1" /usr/local/share/ca-certificates'
+                    ' && update-ca-certificates', store, local],
+        timeout=120, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if installed.returncode != 0:
+        raise AssertionError("installing the authority failed: %s" % installed.stdout.decode())
     return store
 
 
 def setUpModule():
-    global _temp, _store, _home, _machine_bundle_hash
+    global _temp, _store, _home, _machine_bundle_hash, _unshare
     if os.geteuid() != 0:
         raise unittest.SkipTest("a mount namespace needs root")
     if not glob.glob("/usr/lib/*/pkcs11/p11-kit-trust.so"):
         raise unittest.SkipTest("p11-kit-trust.so (p11-kit-modules) is not installed")
     _machine_bundle_hash = _sha256(MACHINE_BUNDLE)
+    _unshare = _private_mounts()
     _temp = tempfile.TemporaryDirectory(prefix="tavisk-trust-")
     company = tlsserver.Authority(_mkdir("company"), "Tavisk Company CA")
     _certs["company"] = company.issue("server", ["127.0.0.1"])
@@ -144,9 +158,10 @@ class TrustAndFailuresTest(unittest.TestCase):
         # shell exec into it, so the helper keeps their process id.
         helper = self.enterContext(helperproc.Helper(
             env=environment, binary="/usr/bin/unshare",
-            args=["-m", "--propagation", "private", "/bin/sh", "-c",
-                  'mount --bind "$0" /etc/ssl && exec "$@"', _store, helperproc.binary_path(),
-                  "--cmdInFd={in}", "--cmdOutFd={out}", "--webEngineArgs", RESOLVER_RULES]))
+            args=_unshare[1:] + [
+                "/bin/sh", "-c", 'mount --bind "$0" /etc/ssl && exec "$@"', _store,
+                helperproc.binary_path(), "--cmdInFd={in}", "--cmdOutFd={out}",
+                "--webEngineArgs", RESOLVER_RULES]))
         return helper, screenreader.application(helper.pid)
 
     def server(self, cert_name, body=None):
