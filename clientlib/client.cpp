@@ -78,6 +78,8 @@ struct tavisk_client {
     std::string message;
     std::string redirectUrl;
     std::vector<std::pair<std::string, std::string>> form; // of the sign-in of redirectUrl
+    std::string failureHost;  // of the last sign-in whose page could not be loaded
+    std::string failureError; // the engine's name of that failure
     std::string helperName;
     bool outOfMemory = false; // message() says so without needing memory
 };
@@ -88,6 +90,25 @@ tavisk_status refuse(tavisk_client *client, const char *text)
 {
     client->message = text;
     return TAVISK_BAD_CALL;
+}
+
+// The status of a sign-in the helper answered with an error: a failed load of its page has a
+// status of its own per reason, with the host and the engine's error name kept.
+tavisk_status failedSignInStatus(tavisk_client *client, const NavigateOutcome &outcome)
+{
+    static const std::pair<const char *, tavisk_status> kLoadFailures[] = {
+        {"certificate_error", TAVISK_CERTIFICATE_ERROR},
+        {"proxy_error", TAVISK_PROXY_ERROR},
+        {"network_error", TAVISK_NETWORK_ERROR},
+    };
+    for (const auto &[message, status] : kLoadFailures) {
+        if (outcome.text == message) {
+            client->failureHost = outcome.failureHost;
+            client->failureError = outcome.failureError;
+            return status;
+        }
+    }
+    return TAVISK_SIGNIN_FAILED;
 }
 
 // A failure of the helper: final until close.
@@ -204,7 +225,7 @@ tavisk_status handleLine(tavisk_client *client, const std::string &line)
         return TAVISK_OK;
     case NavigateOutcome::Kind::Failed:
         client->message = outcome.text;
-        return TAVISK_SIGNIN_FAILED;
+        return failedSignInStatus(client, outcome);
     case NavigateOutcome::Kind::Malformed:
         break;
     }
@@ -340,6 +361,8 @@ tavisk_status navigate(tavisk_client *client, const char *url, const char *redir
 
     client->redirectUrl.clear();
     client->form.clear();
+    client->failureHost.clear();
+    client->failureError.clear();
     client->message.clear();
     client->queuedNavigate = std::move(line);
     client->queuedLimitMs = timeoutMs != 0 ? timeoutMs : kHelperDefaultLimitMs;
@@ -391,6 +414,8 @@ tavisk_status start(tavisk_client *client, const char *helper)
     client->message.clear();
     client->redirectUrl.clear();
     client->form.clear();
+    client->failureHost.clear();
+    client->failureError.clear();
     client->helperName.clear();
 
     const std::int64_t id = client->nextId++;
@@ -618,6 +643,16 @@ const char *tavisk_client_message(const tavisk_client *client)
     return client->outOfMemory ? "out of memory" : client->message.c_str();
 }
 
+const char *tavisk_client_failure_host(const tavisk_client *client)
+{
+    return client != nullptr ? client->failureHost.c_str() : "";
+}
+
+const char *tavisk_client_failure_error(const tavisk_client *client)
+{
+    return client != nullptr ? client->failureError.c_str() : "";
+}
+
 const char *tavisk_client_helper_name(const tavisk_client *client)
 {
     return client != nullptr ? client->helperName.c_str() : "";
@@ -651,6 +686,12 @@ const char *tavisk_status_name(tavisk_status status)
         return "bad call";
     case TAVISK_NO_MEMORY:
         return "out of memory";
+    case TAVISK_CERTIFICATE_ERROR:
+        return "certificate error";
+    case TAVISK_PROXY_ERROR:
+        return "proxy error";
+    case TAVISK_NETWORK_ERROR:
+        return "network error";
     }
     return "unknown status";
 }

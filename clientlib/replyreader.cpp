@@ -120,11 +120,16 @@ NavigateOutcome navigateOutcomeOf(const Reply &reply)
             }
         }
     } else if (reply.kind == Reply::Kind::Error) {
-        const std::string *message
-            = jsonString(jsonMember(jsonMember(&reply.document, "error"), "message"));
+        const Json *error = jsonMember(&reply.document, "error");
+        const std::string *message = jsonString(jsonMember(error, "message"));
         if (message != nullptr) {
             outcome.kind = NavigateOutcome::Kind::Failed;
             outcome.text = *message;
+            const Json *data = jsonMember(error, "data");
+            if (const std::string *host = jsonString(jsonMember(data, "host")))
+                outcome.failureHost = *host;
+            if (const std::string *name = jsonString(jsonMember(data, "error")))
+                outcome.failureError = *name;
         }
     }
     return outcome;

@@ -68,7 +68,7 @@ std::string helperNameOf(const Reply &reply);
 struct NavigateOutcome {
     enum class Kind {
         SignedIn,  // text is the redirect URL
-        Failed,    // text is the error message
+        Failed,    // text is the error message; failureHost and failureError its data
         Malformed, // neither a result with status "ok" and a URL, nor an error with a message
     };
     Kind kind = Kind::Malformed;
@@ -76,6 +76,10 @@ struct NavigateOutcome {
     // SignedIn: the fields of the form the provider posted to the redirect URI, when the reply
     // carries one ("form"), by name; members that are no string are left out.
     std::vector<std::pair<std::string, std::string>> form;
+    // Failed: the error's "data" members "host" and "error" (a failed load's host and the
+    // engine's error name), or "" when it has none.
+    std::string failureHost;
+    std::string failureError;
 };
 
 NavigateOutcome navigateOutcomeOf(const Reply &reply);

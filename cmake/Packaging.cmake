@@ -75,9 +75,10 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION net)
 # the administrator asks for Negotiate; without it every other sign-in still works.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "libgssapi-krb5-2")
 # Besides the libraries: Qt's own translations (the standard buttons, the engine's edit menu in
-# the person's language) and the current public suffix list (the origin strip's registrable
-# domain); the helper reads both as files.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "qt6-translations-l10n, publicsuffix")
+# the person's language), the current public suffix list (the origin strip's registrable
+# domain) and p11-kit's trust module (the system's certificate authorities, which the helper
+# loads into NSS by its path); the helper reads all three as files.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "qt6-translations-l10n, publicsuffix, p11-kit-modules")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
 "graphical web sign-in helper for remote-desktop clients
 A program that needs the result of an interactive web sign-in starts

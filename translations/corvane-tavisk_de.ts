@@ -97,6 +97,73 @@
     </message>
 </context>
 <context>
+    <name>LoadFailureView</name>
+    <message>
+        <source>The connection to %1 is not secure</source>
+        <translation>Die Verbindung zu %1 ist nicht sicher</translation>
+    </message>
+    <message>
+        <source>Cannot reach %1 through the proxy</source>
+        <translation>%1 ist über den Proxy nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>Cannot reach %1</source>
+        <translation>%1 ist nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>The site&apos;s certificate comes from an authority this computer does not trust. If your organisation uses its own certificate authority, your administrator can install it on this computer.</source>
+        <translation>Das Zertifikat der Website stammt von einer Zertifizierungsstelle, der dieser Computer nicht vertraut. Wenn Ihre Organisation eine eigene Zertifizierungsstelle verwendet, kann Ihre Administration sie auf diesem Computer installieren.</translation>
+    </message>
+    <message>
+        <source>The site&apos;s certificate has expired or is not valid yet. Check that this computer&apos;s date and time are right.</source>
+        <translation>Das Zertifikat der Website ist abgelaufen oder noch nicht gültig. Prüfen Sie, ob Datum und Uhrzeit dieses Computers stimmen.</translation>
+    </message>
+    <message>
+        <source>The site&apos;s certificate was made out for another name.</source>
+        <translation>Das Zertifikat der Website wurde für einen anderen Namen ausgestellt.</translation>
+    </message>
+    <message>
+        <source>The site&apos;s certificate is not valid.</source>
+        <translation>Das Zertifikat der Website ist ungültig.</translation>
+    </message>
+    <message>
+        <source>The proxy server refused the connection or could not be reached, or its sign-in was cancelled. Check the proxy settings, or ask your administrator.</source>
+        <translation>Der Proxyserver hat die Verbindung abgelehnt oder war nicht erreichbar, oder die Anmeldung am Proxy wurde abgebrochen. Prüfen Sie die Proxy-Einstellungen oder fragen Sie Ihre Administration.</translation>
+    </message>
+    <message>
+        <source>The server&apos;s name could not be found. Check the network connection.</source>
+        <translation>Der Name des Servers wurde nicht gefunden. Prüfen Sie die Netzwerkverbindung.</translation>
+    </message>
+    <message>
+        <source>The server refused the connection.</source>
+        <translation>Der Server hat die Verbindung abgelehnt.</translation>
+    </message>
+    <message>
+        <source>The server did not answer in time.</source>
+        <translation>Der Server hat nicht rechtzeitig geantwortet.</translation>
+    </message>
+    <message>
+        <source>This computer cannot reach the server. Check the network connection.</source>
+        <translation>Dieser Computer kann den Server nicht erreichen. Prüfen Sie die Netzwerkverbindung.</translation>
+    </message>
+    <message>
+        <source>A secure connection to the server could not be made.</source>
+        <translation>Es konnte keine sichere Verbindung zum Server hergestellt werden.</translation>
+    </message>
+    <message>
+        <source>The connection to the server failed.</source>
+        <translation>Die Verbindung zum Server ist fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Error for your administrator: %1</source>
+        <translation>Fehler für Ihre Administration: %1</translation>
+    </message>
+</context>
+<context>
     <name>LoadingView</name>
     <message>
         <source>Loading</source>

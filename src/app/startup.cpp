@@ -14,6 +14,7 @@
 #include "engine/proxysettings.h"
 #include "engine/quietlogging.h"
 #include "engine/renderingchoice.h"
+#include "engine/systemtrust.h"
 #include "platform/handles.h"
 #include "signin/helperstate.h"
 #include "webview/authwindow.h"
@@ -136,6 +137,9 @@ int runHelper(int argc, char **argv)
 
     quietEngineProcesses();
     installTranslations();
+    // Before the engine starts: a company's own authority, installed the way the system says,
+    // is trusted here as it is by the system's other programs.
+    trustSystemAuthorities();
 
     HelperState state;
     state.proxy = proxy;

@@ -89,6 +89,7 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
         }
         replyResult(id, result);
     } else {
-        replyError(id, wait.message.empty() ? std::string("user_cancelled") : wait.message);
+        replyError(id, wait.message.empty() ? std::string("user_cancelled") : wait.message,
+                   wait.data);
     }
 }

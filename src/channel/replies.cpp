@@ -32,11 +32,18 @@ void replyResult(std::int64_t id, const QJsonValue &result)
     writeMessage(reply);
 }
 
-void replyError(std::int64_t id, const std::string &message)
+void replyError(std::int64_t id, const std::string &message,
+                const std::map<std::string, std::string> &data)
 {
     QJsonObject error;
     error.insert(QStringLiteral("code"), QJsonValue(1));
     error.insert(QStringLiteral("message"), QString::fromStdString(message));
+    if (!data.empty()) {
+        QJsonObject members;
+        for (const auto &[name, text] : data)
+            members.insert(QString::fromStdString(name), QString::fromStdString(text));
+        error.insert(QStringLiteral("data"), members);
+    }
     QJsonObject reply;
     reply.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
     reply.insert(QStringLiteral("id"), QJsonValue(static_cast<double>(id)));

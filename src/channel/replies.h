@@ -8,6 +8,7 @@
 #include <QJsonValue>
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 // The channel handles, written once at start-up before the command thread exists and closed
@@ -22,5 +23,7 @@ void writeMessage(const QJsonObject &message);
 // {"id":id,"jsonrpc":"2.0","result":result}
 void replyResult(std::int64_t id, const QJsonValue &result);
 
-// {"error":{"code":1,"message":message},"id":id,"jsonrpc":"2.0"}
-void replyError(std::int64_t id, const std::string &message);
+// {"error":{"code":1,"message":message},"id":id,"jsonrpc":"2.0"}, with "data":{name:text,...}
+// in the error when `data` is not empty.
+void replyError(std::int64_t id, const std::string &message,
+                const std::map<std::string, std::string> &data = {});

@@ -5,11 +5,15 @@
 #include "signin/formpost.h"
 
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 
 class AuthWindow;
+
+// What a failure's error reply carries besides its message, in its "data" object: name to text.
+using FailureData = std::map<std::string, std::string>;
 
 // The wait of one navigate request: a local object of the command thread for that request.
 // Every field but the mutex is guarded by `mutex`; once the wait has been withdrawn from
@@ -21,6 +25,7 @@ struct NavigationWait {
     bool success = false;              // the sign-in reached the redirect URI without an error
     std::string redirectUrl;           // the URL that completed the wait, on success
     std::string message;               // the reason of a failure
+    FailureData data;                  // on failure, the reply's "data"; empty: none
     std::optional<FormFields> form;    // on success, the form posted to the redirect URI, if any
 };
 
@@ -45,5 +50,6 @@ struct HelperState {
     // withdraws it. Does nothing when no wait is in flight. The caller holds `mutex`.
     void completeNavigation(bool success, const std::string &redirectUrl,
                             const std::string &message,
-                            const std::optional<FormFields> &form = std::nullopt);
+                            const std::optional<FormFields> &form = std::nullopt,
+                            const FailureData &data = {});
 };

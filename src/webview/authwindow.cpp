@@ -2,8 +2,10 @@
 
 #include "channel/guicalls.h"
 #include "signin/helperstate.h"
+#include "signin/loadfailure.h"
 #include "signin/siteorigin.h"
 #include "webview/authpage.h"
+#include "webview/loadfailureview.h"
 #include "webview/loadingview.h"
 #include "webview/originstrip.h"
 #include "webview/windowactivation.h"
@@ -16,6 +18,7 @@
 #include <QStackedLayout>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <QWindow>
@@ -171,6 +174,7 @@ AuthWindow::AuthWindow(HelperState *state)
     , strip(new OriginStrip)
     , view(new QWebEngineView(static_cast<QWidget *>(nullptr)))
     , loadingView(new LoadingView)
+    , failureView(new LoadFailureView)
 {
     // The loading view lies over the page rather than instead of it: the page stays shown and
     // keeps the keyboard focus while it loads underneath.
@@ -179,7 +183,10 @@ AuthWindow::AuthWindow(HelperState *state)
     stack->setStackingMode(QStackedLayout::StackAll);
     stack->addWidget(view);
     stack->addWidget(loadingView);
+    stack->addWidget(failureView);
     loadingView->hide();
+    failureView->hide();
+    connect(failureView, &LoadFailureView::closeRequested, this, &QWidget::close);
     setCentralWidget(underStrip(strip, pageArea, this));
     offerOnlyEditingMenu(view);
     page = newPage(view);
@@ -199,6 +206,7 @@ AuthPage *AuthWindow::newPage(QObject *parent)
 {
     auto *fresh = new AuthPage(state, QWebEngineProfile::defaultProfile(), parent);
     connect(fresh, &AuthPage::popupCreated, this, &AuthWindow::onPopupCreated);
+    connect(fresh, &QWebEnginePage::loadingChanged, this, &AuthWindow::onLoadingChanged);
     followInStrip(strip, fresh);
     fresh->setZoomFactor(zoomFactor);
     return fresh;
@@ -213,6 +221,11 @@ void AuthWindow::zoomPage(int direction)
 void AuthWindow::beginSignIn(const SignInPage &signIn)
 {
     signInOpen = true;
+    failureView->hide();
+    // A window the person closed over a failure view still has its native window; the sign-in
+    // gets a new one, as every sign-in does (endSignIn).
+    if (QWindow *native = windowHandle(); native != nullptr && !isVisible())
+        native->destroy();
     const std::string activationToken = signInActivationToken(signIn.activationToken);
     setWindowTitle(literalWindowTitle(signIn.title));
     fitToScreen(this);
@@ -252,7 +265,10 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
 void AuthWindow::endSignIn()
 {
     signInOpen = false;
-    hide();
+    // The person reads why the sign-in failed before the window goes: they close it.
+    const bool showsFailure = failureView->isVisible();
+    if (!showsFailure)
+        hide();
     dropSignInWidgets();
     // Ctrl+wheel zooms inside the engine; what the person chose by either way carries over.
     zoomFactor = page->zoomFactor();
@@ -267,7 +283,8 @@ void AuthWindow::endSignIn()
     // Every sign-in gets a new native window, as after a close. A window that is hidden and
     // shown again can come back under XWayland looking focused while the X input focus stays
     // on no window, so that every key is lost; a new window is mapped and focused as such.
-    if (QWindow *native = windowHandle())
+    QWindow *native = windowHandle();
+    if (native != nullptr && !showsFailure)
         native->destroy();
 }
 
@@ -301,6 +318,23 @@ void AuthWindow::onLoadFinished(bool ok)
     std::fflush(stdout);
     // A reader that went away must not silence every later line for good.
     std::clearerr(stdout);
+}
+
+void AuthWindow::onLoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    // The signal tells of the main frame alone: a failed sub-resource or frame stays the page's
+    // business.
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+        return;
+    const std::optional<LoadFailureKind> kind = loadFailureKind(info.errorCode());
+    if (!kind.has_value())
+        return;
+    const LoadFailure failure{*kind, info.url().host().toStdString(),
+                              netErrorName(info.errorString().toStdString(), info.errorCode())};
+    // The engine's error page stays beneath the view; a failure after the sign-in ended (its
+    // time limit, say) shows nothing.
+    if (endSignInWithLoadFailure(*state, failure))
+        failureView->showFailure(failure);
 }
 
 void AuthWindow::onPopupCreated(AuthPage *popup)

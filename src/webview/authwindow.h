@@ -10,13 +10,17 @@
 struct HelperState;
 struct SignInPage;
 class AuthPage;
+class LoadFailureView;
 class LoadingView;
 class OriginStrip;
+class QWebEngineLoadingInfo;
 class QWebEngineView;
 
 // A top-level frame, titled as the client asks, holding the browser view of the sign-in in
 // flight, under an origin strip that names the page's site, and behind a loading view until the
-// sign-in's first page paints. Each sign-in gets a fresh page; the widgets a sign-in opens
+// sign-in's first page paints. A page that cannot be loaded for a reason of the network ends its
+// sign-in at once and leaves a failure view up until the person closes the window or the next
+// sign-in begins. Each sign-in gets a fresh page; the widgets a sign-in opens
 // besides (its popups, its page's dialogs) belong to it and close when it ends. The user's close
 // ends the sign-in in flight as "user_cancelled". Ctrl+plus, Ctrl+minus and Ctrl+0 zoom the page;
 // the zoom stays for the later sign-ins of the run. Lives on the GUI thread; owned by
@@ -33,7 +37,8 @@ public:
     // any, and as a child of the sign-in's parent window, if any) and loads the page of a new
     // sign-in.
     void beginSignIn(const SignInPage &page);
-    // Hides the window and drops everything of the sign-in that ends: its page with its history,
+    // Hides the window, unless it shows why the sign-in failed, and drops everything of the
+    // sign-in that ends: its page with its history,
     // its popups and dialogs, its native window. A fresh page waits for the next sign-in.
     void endSignIn();
     // True between beginSignIn and endSignIn.
@@ -46,6 +51,7 @@ protected:
 
 private Q_SLOTS:
     void onLoadFinished(bool ok);
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onPopupCreated(AuthPage *popup);
 
 private:
@@ -60,6 +66,7 @@ private:
     OriginStrip *const strip;
     QWebEngineView *const view;
     LoadingView *const loadingView;
+    LoadFailureView *const failureView;
     AuthPage *page = nullptr;
     // The person's zoom, kept from one sign-in's page to the next.
     qreal zoomFactor = 1.0;

@@ -403,6 +403,26 @@ TEST_F(FakeHelper, HelpersThatCannotServe)
     }
 }
 
+TEST_F(FakeHelper, APageThatCannotBeLoadedHasAStatusPerReasonWithItsHostAndError)
+{
+    ASSERT_EQ(start("unreachable"), TAVISK_OK);
+    const std::pair<tavisk_status, const char *> failures[] = {
+        {TAVISK_CERTIFICATE_ERROR, "ERR_CERT_AUTHORITY_INVALID"},
+        {TAVISK_PROXY_ERROR, "ERR_PROXY_CONNECTION_FAILED"},
+        {TAVISK_NETWORK_ERROR, "ERR_NAME_NOT_RESOLVED"},
+    };
+    for (const auto &[status, error] : failures) {
+        SCOPED_TRACE(error);
+        EXPECT_EQ(tavisk_client_sign_in(client, "u", kRedirect, "T", nullptr, 0), status);
+        EXPECT_STREQ(tavisk_client_failure_host(client), "idp.example");
+        EXPECT_STREQ(tavisk_client_failure_error(client), error);
+    }
+    // The helper still serves, and the next outcome leaves no failure behind.
+    EXPECT_EQ(tavisk_client_sign_in(client, "u", kRedirect, "T", nullptr, 0), TAVISK_OK);
+    EXPECT_STREQ(tavisk_client_failure_host(client), "");
+    EXPECT_STREQ(tavisk_client_failure_error(client), "");
+}
+
 TEST_F(FakeHelper, DeathWithNoSignInInFlightIsReportedAndRaisesNoSigpipe)
 {
     // SIGPIPE at its default, as in most programs: a write to the gone helper must not kill us.

@@ -131,5 +131,7 @@ std::string usageText(const std::string &program)
           "\n"
           "Exit status: 0 signed in; 2 the sign-in failed (the error reply's message is\n"
           "printed); 3 the helper could not be started, ended early or gave no usable\n"
-          "reply; 64 bad options.\n";
+          "reply; 4, 5, 6 the sign-in page could not be loaded because of its certificate\n"
+          "(certificate_error), the proxy (proxy_error) or the network (network_error); 64\n"
+          "bad options.\n";
 }

@@ -20,6 +20,25 @@ namespace {
 constexpr int kSignedIn = 0;
 constexpr int kSignInFailed = 2;
 constexpr int kHelperFailed = 3;
+// The sign-in's page could not be loaded: its certificate, the proxy, the network.
+constexpr int kCertificateFailed = 4;
+constexpr int kProxyFailed = 5;
+constexpr int kNetworkFailed = 6;
+
+// The exit status of a sign-in whose page could not be loaded, or 0 for any other status.
+int loadFailureExitStatus(tavisk_status status)
+{
+    switch (status) {
+    case TAVISK_CERTIFICATE_ERROR:
+        return kCertificateFailed;
+    case TAVISK_PROXY_ERROR:
+        return kProxyFailed;
+    case TAVISK_NETWORK_ERROR:
+        return kNetworkFailed;
+    default:
+        return 0;
+    }
+}
 constexpr int kUsage = 64; // EX_USAGE
 
 constexpr std::uint32_t kExitWaitMs = 10000;
@@ -120,7 +139,8 @@ int runSignIn(const ClientOptions &options, const char *argv0)
     const std::string outcome
         = status == TAVISK_OK ? tavisk_client_redirect_url(client) : tavisk_client_message(client);
     gHelperPid = 0;
-    if (status == TAVISK_OK || status == TAVISK_SIGNIN_FAILED) {
+    const int loadFailure = loadFailureExitStatus(status);
+    if (status == TAVISK_OK || status == TAVISK_SIGNIN_FAILED || loadFailure != 0) {
         // The helper still serves: end it in order, and say so when that went wrong.
         if (tavisk_client_close(client, kExitWaitMs) != TAVISK_OK)
             printError(tavisk_client_message(client));
@@ -141,6 +161,11 @@ int runSignIn(const ClientOptions &options, const char *argv0)
     if (status == TAVISK_SIGNIN_FAILED) {
         printError("sign-in failed: " + outcome);
         return kSignInFailed;
+    }
+    if (loadFailure != 0) {
+        printError("sign-in failed: " + outcome + ": " + tavisk_client_failure_error(client)
+                   + " at " + tavisk_client_failure_host(client));
+        return loadFailure;
     }
     if (status != TAVISK_HELPER_UNRESPONSIVE)
         printError(outcome);

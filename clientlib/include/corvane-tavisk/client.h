@@ -82,7 +82,18 @@ typedef enum tavisk_status {
      * non-UTF-8 string, a second sign-in while one is in flight, no helper started). */
     TAVISK_BAD_CALL = 8,
     /* Memory ran out. */
-    TAVISK_NO_MEMORY = 9
+    TAVISK_NO_MEMORY = 9,
+    /* The sign-in's page could not be loaded, and the helper said why at once (the message is
+     * "certificate_error", "proxy_error" or "network_error"; the host and the engine's error
+     * name are in tavisk_client_failure_host() and tavisk_client_failure_error()). The person
+     * still sees the reason in the helper's window until they close it. The helper still
+     * serves. */
+    /* The site's certificate is not trusted, has expired, or names another host. */
+    TAVISK_CERTIFICATE_ERROR = 10,
+    /* The proxy refused or could not be reached, or its sign-in was cancelled. */
+    TAVISK_PROXY_ERROR = 11,
+    /* The site refused or did not answer, its name did not resolve, or TLS failed. */
+    TAVISK_NETWORK_ERROR = 12
 } tavisk_status;
 
 /* Receives each request line as sent (direction '>') and each reply line as received ('<'),
@@ -197,6 +208,14 @@ TAVISK_CLIENT_API const char *tavisk_client_redirect_url(const tavisk_client *cl
  * reads a posted form on Qt 6.7 and later only; before, the redirect URL alone is known. */
 TAVISK_CLIENT_API const char *tavisk_client_form_field(const tavisk_client *client,
                                                        const char *name);
+
+/* The host whose page could not be loaded, when the last sign-in returned
+ * TAVISK_CERTIFICATE_ERROR, TAVISK_PROXY_ERROR or TAVISK_NETWORK_ERROR, else "". */
+TAVISK_CLIENT_API const char *tavisk_client_failure_host(const tavisk_client *client);
+
+/* The web engine's name of that failure (e.g. "ERR_CERT_AUTHORITY_INVALID"), for a log or an
+ * administrator, when the last sign-in returned one of those statuses, else "". */
+TAVISK_CLIENT_API const char *tavisk_client_failure_error(const tavisk_client *client);
 
 /* What went wrong in the last call that failed, else "". */
 TAVISK_CLIENT_API const char *tavisk_client_message(const tavisk_client *client);

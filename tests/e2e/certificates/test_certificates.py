@@ -16,14 +16,13 @@ only the software path is tested here.
 import os
 import subprocess
 import tempfile
-import time
 import unittest
 
 import helperproc
 import testenv
 import xvfb
 import testpki
-from signinfixture import REPLY_TIMEOUT, error_raw, ok_raw
+from signinfixture import REPLY_TIMEOUT, error_raw, failure_raw, ok_raw
 import tlsprovider
 import xwindow
 
@@ -186,29 +185,25 @@ class CertificateSignInTest(unittest.TestCase):
             self.display.request_close(window)
 
         cases = [
-            # name, the person's answer, how the sign-in then ends, its reply
-            ("Escape, then the limit", escape, None, "timeout"),
-            ("the button, then the person's close", without, "close", "user_cancelled"),
-            ("closing the chooser, then the person's close", close, "close", "user_cancelled"),
+            ("Escape", escape),
+            ("the button", without),
+            ("closing the chooser", close),
         ]
-        for request_id, (name, answer, ending, message) in enumerate(cases, 1):
+        for request_id, (name, answer) in enumerate(cases, 1):
             with self.subTest(name):
                 provider = self.provider()
-                started = time.monotonic()
-                sign_in = self.navigate(request_id, provider, timeout_ms=8000)
+                sign_in = self.navigate(request_id, provider, timeout_ms=120000)
                 answer(self.wait_for_chooser())
                 provider.wait_for_handshake(lambda h: NO_CERTIFICATE in (h.error or ""), 15)
-                # The refusal shows as the engine's error page; the sign-in goes on.
+                # The person cannot mend the refusal in the window (the engine keeps the choice
+                # for the site): the sign-in is answered at once, the window says why.
+                self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
+                                 failure_raw(request_id, "network_error", "127.0.0.1",
+                                             "ERR_BAD_SSL_CLIENT_AUTH_CERT"))
                 self.assertTrue(self.helper.wait_stdout(
                     lambda lines: "[tavisk] loaded %s (failed)" % sign_in in lines, 15),
                     self.helper.stdout_lines)
                 self.assert_no_chooser()
-                if ending == "close":
-                    self.display.request_close(self.display.wait_for_window(SIGN_IN))
-                self.assertEqual(self.helper.reply_raw(REPLY_TIMEOUT),
-                                 error_raw(request_id, message))
-                if ending is None:
-                    self.assertGreaterEqual(time.monotonic() - started, 7.9)
                 self.assertEqual([h.subject for h in provider.handshakes() if h.subject], [])
         self.assert_clean()
 

@@ -36,6 +36,10 @@ def open_descriptors():
 
 def main():
     mode = os.environ.get("FAKE_HELPER_MODE", "ok")
+    # "unreachable": the first navigates find the page unreachable, each for another reason.
+    load_failures = [("certificate_error", "ERR_CERT_AUTHORITY_INVALID"),
+                     ("proxy_error", "ERR_PROXY_CONNECTION_FAILED"),
+                     ("network_error", "ERR_NAME_NOT_RESOLVED")]
     args = sys.argv[1:]
     fds = {a.split("=", 1)[0]: int(a.split("=", 1)[1]) for a in args if "=" in a}
     report = {"argv": sys.argv, "open_fds": open_descriptors(), "requests": []}
@@ -88,6 +92,11 @@ def main():
                 time.sleep(3600)
             if mode == "refuse":
                 reply({"error": {"code": 1, "message": "access_denied: cancel"}})
+                continue
+            if mode == "unreachable" and load_failures:
+                word, error = load_failures.pop(0)
+                reply({"error": {"code": 1, "message": word,
+                                 "data": {"host": "idp.example", "error": error}}})
                 continue
             url = request["params"]["redirect_uri"] + "?code=fake"
             if mode == "oversized":

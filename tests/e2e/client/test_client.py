@@ -22,6 +22,7 @@ RUN_TIMEOUT = 60
 USAGE = 64
 SIGN_IN_FAILED = 2
 HELPER_FAILED = 3
+NETWORK_FAILED = 6
 REDIRECT_URI = "http://127.0.0.1:9/done"
 
 
@@ -243,6 +244,14 @@ class RealSignInTest(unittest.TestCase):
                          "corvane-tavisk-client: sign-in failed: access_denied: cancel")
         self.assert_conversation(
             run, {"error": {"code": 1, "message": "access_denied: cancel"}})
+
+    def test_a_page_that_cannot_be_loaded_says_why_with_a_status_of_its_own(self):
+        url = "http://127.0.0.1:%d/signin" % testenv.free_tcp_port()
+        run = Run(sign_in_args(url, helper=testenv.binary_path()), env=self.env)
+        self.assertEqual(run.status, NETWORK_FAILED, run)
+        self.assertEqual(run.stdout, "")
+        self.assertEqual(run.last_error_line, "corvane-tavisk-client: sign-in failed: "
+                         "network_error: ERR_CONNECTION_REFUSED at 127.0.0.1")
 
     def test_a_signal_to_the_client_takes_the_helper_down(self):
         # Mid-sign-in the helper reads no request, so only the client can stop it early.

@@ -42,6 +42,14 @@ def error_raw(request_id, message):
                       separators=(",", ":"), ensure_ascii=False).encode("utf-8") + b"\n"
 
 
+def failure_raw(request_id, message, host, error):
+    """The reply to a sign-in whose page could not be loaded: message is its word, host and
+    error (the engine's error name) its data."""
+    return json.dumps({"error": {"code": 1, "data": {"error": error, "host": host},
+                                 "message": message}, "id": request_id, "jsonrpc": "2.0"},
+                      separators=(",", ":"), sort_keys=True).encode("utf-8") + b"\n"
+
+
 def hello_raw(request_id):
     return (b'{"id":%d,"jsonrpc":"2.0","result":{"helper":"corvane-tavisk/1.0",'
             b'"protocol_version":1}}\n' % request_id)

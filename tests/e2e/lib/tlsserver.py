@@ -42,9 +42,9 @@ class Authority:
                  "-subj", "/CN=" + name, "-addext", "basicConstraints=critical,CA:TRUE",
                  "-addext", "keyUsage=critical,keyCertSign,cRLSign")
 
-    def issue(self, label, names):
+    def issue(self, label, names, days=2):
         """(certificate file, key file) of a server certificate for names, issued by this
-        authority."""
+        authority, valid from now for days (a negative number: expired that long ago)."""
         key = os.path.join(self.folder, label + ".key")
         request = os.path.join(self.folder, label + ".csr")
         cert = os.path.join(self.folder, label + ".pem")
@@ -54,8 +54,20 @@ class Authority:
                     "basicConstraints=critical,CA:FALSE\n" % _names(names))
         _openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                  "-nodes", "-keyout", key, "-out", request, "-subj", "/CN=" + names[0])
-        _openssl("x509", "-req", "-in", request, "-CA", self.cert, "-CAkey", self.key,
-                 "-CAcreateserial", "-out", cert, "-days", "2", "-extfile", extensions)
+        signing = ["x509", "-req", "-in", request, "-CA", self.cert, "-CAkey", self.key,
+                   "-CAcreateserial", "-out", cert, "-extfile", extensions]
+        if days >= 0:
+            _openssl(*signing, "-days", str(days))
+            return cert, key
+        # OpenSSL 3.4 and later take the dates themselves and refuse a negative -days, which
+        # OpenSSL 3.0 (Debian 12) takes as the way to a certificate that has already expired.
+        now = time.time()
+        since, until = (time.strftime("%Y%m%d%H%M%SZ", time.gmtime(now + d * 86400))
+                        for d in (days - 1, days))
+        try:
+            _openssl(*signing, "-not_before", since, "-not_after", until)
+        except subprocess.CalledProcessError:
+            _openssl(*signing, "-days", str(days))
         return cert, key
 
     def trust_in(self, home):

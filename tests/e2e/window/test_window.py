@@ -17,7 +17,7 @@ import helperproc
 import testenv
 import provider as idp
 import tlsserver
-from signinfixture import error_raw, line, loaded, ok_raw, request
+from signinfixture import error_raw, failure_raw, line, loaded, ok_raw, request
 
 REPLY_TIMEOUT = 30
 SLOW_MS = 3000  # a provider this slow leaves a blank window for that long without a view
@@ -164,9 +164,9 @@ class WindowTest(unittest.TestCase):
         window = self.wait_window(app, title, lambda w: w.document and w.document.name == "First"
                                   and w.strip_labels() == ["Not secure", "127.0.0.1"],
                                   "the first page under its host")
-        # Read-only: nothing around the page takes text or a press.
+        # Read-only: nothing shown around the page takes text or a press.
         controls = [role(r) for r in ("text", "entry", "push button", "password text", "link")]
-        self.assertEqual([n for n in window.around if n.role in controls], [])
+        self.assertEqual([n for n in window.around if n.role in controls and showing(n)], [])
 
         # The person goes on to a page on another host: the strip follows.
         desk.wait_for_keyboard(title)
@@ -340,8 +340,8 @@ class WindowTest(unittest.TestCase):
                 else:
                     self.assertEqual(helper.stderr_text(), "")
 
-        # A site whose certificate the engine cannot verify gets the engine's error page; its
-        # complaint is no error of the helper's, and stays off standard error too.
+        # A site whose certificate the engine cannot verify ends the sign-in at once; the
+        # engine's complaint is no error of the helper's, and stays off standard error too.
         folder = tempfile.mkdtemp(prefix="tavisk-window-tls-")
         self.addCleanup(shutil.rmtree, folder, True)
         cert, key = tlsserver.self_signed(folder, "untrusted", ["127.0.0.1"])
@@ -349,7 +349,9 @@ class WindowTest(unittest.TestCase):
         helper, _ = self.start_helper(unset=["QT_LOGGING_RULES"])
         helper.send(navigate_line(1, server.url("/"), "Untrusted", p.callback, timeout_ms=3000))
         server.wait_for_connections(1, REPLY_TIMEOUT)
-        self.assertEqual(helper.reply_raw(REPLY_TIMEOUT), error_raw(1, "timeout"))
+        self.assertEqual(helper.reply_raw(REPLY_TIMEOUT),
+                         failure_raw(1, "certificate_error", "127.0.0.1",
+                                     "ERR_CERT_AUTHORITY_INVALID"))
         helper.send(line(request(2, "exit")))
         self.assertEqual(helper.wait(), 0)
         self.assertTrue(helper.wait_stderr_eof())
