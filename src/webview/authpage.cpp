@@ -70,8 +70,8 @@ AuthPage::~AuthPage() = default;
 void AuthPage::printLoadLines()
 {
     connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        const std::string line = "[tavisk] loaded " + url().toString().toStdString()
-            + (ok ? "" : " (failed)") + "\n";
+        const std::string line
+            = "[tavisk] loaded " + url().toString().toStdString() + (ok ? "" : " (failed)") + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
         // A reader that went away must not silence every later line for good.
@@ -116,7 +116,8 @@ void AuthPage::onNavigationRequested(QWebEngineNavigationRequest &request)
         return;
     // Any other redirect that ends the sign-in is refused, and so is one that comes after its
     // sign-in has ended: the page at the redirect URI would receive a live authorisation code.
-    if (recogniseRedirect(*services.state, request.url().toString().toStdString()) != RedirectMatch::None)
+    if (recogniseRedirect(*services.state, request.url().toString().toStdString())
+        != RedirectMatch::None)
         request.reject();
 }
 

@@ -14,7 +14,7 @@ class SignInScope;
 // What every page of the run is handed at its construction. Each outlives every page.
 struct PageServices {
     HelperState *state = nullptr;
-    SignInScope *signIn = nullptr;     // where the page's prompts go
+    SignInScope *signIn = nullptr;      // where the page's prompts go
     SignInPasskeys *passkeys = nullptr; // follows the page's passkey requests
 };
 
