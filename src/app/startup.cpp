@@ -20,6 +20,8 @@
 #include "webview/authwindow.h"
 #include "webview/brokerschemehandler.h"
 #include "webview/pagedialogs.h"
+#include "webview/passkeyrequests.h"
+#include "webview/signinscope.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -51,12 +53,14 @@ template<typename Functor> void postToGuiThread(Functor &&functor)
                               Qt::QueuedConnection);
 }
 
-// Every call posts to the application object and returns at once.
-GuiCalls queuedGuiCalls()
+// Every call posts to the application object and returns at once. `services` outlive the
+// calls.
+GuiCalls queuedGuiCalls(const PageServices &services)
 {
     GuiCalls calls;
-    calls.postOpenSignInWindow = [](HelperState *state, const SignInPage &page) {
-        postToGuiThread([state, page] { openSignInWindow(state, page); });
+    // The state the command thread passes is the one services hold.
+    calls.postOpenSignInWindow = [services](HelperState *, const SignInPage &page) {
+        postToGuiThread([services, page] { openSignInWindow(services, page); });
     };
     calls.postHideSignInWindow
         = [](HelperState *state) { postToGuiThread([state] { hideSignInWindow(state); }); };
@@ -149,12 +153,18 @@ int runHelper(int argc, char **argv)
     // the person its default language.
     profile->setHttpAcceptLanguage(QString::fromStdString(acceptLanguageFor(std::getenv)));
 
+    // The sign-in in flight as the pages, their prompts and the schemes see it; the window opens
+    // and closes it.
+    SignInScope signIn;
+    SignInPasskeys passkeys(&signIn);
+    const PageServices services{&state, &signIn, &passkeys};
+
     BrokerSchemeHandler schemeHandler(&state);
     profile->installUrlSchemeHandler(BrokerSchemeHandler::schemeName(), &schemeHandler);
-    PageDialogsHandler dialogsHandler(&state);
+    PageDialogsHandler dialogsHandler(&signIn, &passkeys);
     profile->installUrlSchemeHandler(PageDialogsHandler::schemeName(), &dialogsHandler);
 
-    const GuiCalls gui = queuedGuiCalls();
+    const GuiCalls gui = queuedGuiCalls(services);
     std::thread commandThread(commandLoop, &state, std::cref(gui));
     const int status = QApplication::exec();
 

@@ -2,12 +2,12 @@
 
 #include "signin/helperstate.h"
 #include "signin/redirect.h"
-#include "webview/authwindow.h"
 #include "webview/brokerschemehandler.h"
 #include "webview/certificatechooser.h"
 #include "webview/credentialsprompt.h"
 #include "webview/pagedialogs.h"
 #include "webview/passkeyrequests.h"
+#include "webview/signinscope.h"
 
 #include <QAuthenticator>
 #include <QPointer>
@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -34,13 +35,13 @@ const char kRenderProcessTerminated[] = "render_process_terminated";
 
 } // namespace
 
-AuthPage::AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *parent)
+AuthPage::AuthPage(const PageServices &services, QWebEngineProfile *profile, QObject *parent)
     : QWebEnginePage(profile, parent)
-    , state(state)
+    , services(services)
 {
     scripts().insert(pageDialogsScript());
     scripts().insert(passkeyScript());
-    followEnginePasskeySteps(state, this);
+    services.passkeys->followEngineSteps(this);
     // The navigation request is a reference that must be answered before the signal returns,
     // so the connection is direct: every signal here comes from the GUI thread.
     connect(this, &QWebEnginePage::navigationRequested, this, &AuthPage::onNavigationRequested);
@@ -66,6 +67,18 @@ AuthPage::AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *pare
 
 AuthPage::~AuthPage() = default;
 
+void AuthPage::printLoadLines()
+{
+    connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        const std::string line
+            = "[tavisk] loaded " + url().toString().toStdString() + (ok ? "" : " (failed)") + "\n";
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+        // A reader that went away must not silence every later line for good.
+        std::clearerr(stdout);
+    });
+}
+
 void AuthPage::retire()
 {
     disconnect(this, &QWebEnginePage::renderProcessTerminated, this,
@@ -88,7 +101,7 @@ void AuthPage::discard()
 QWebEnginePage *AuthPage::createWindow(WebWindowType type)
 {
     Q_UNUSED(type);
-    auto *popup = new AuthPage(state, profile(), parent());
+    auto *popup = new AuthPage(services, profile(), parent());
     Q_EMIT popupCreated(popup);
     return popup;
 }
@@ -103,7 +116,8 @@ void AuthPage::onNavigationRequested(QWebEngineNavigationRequest &request)
         return;
     // Any other redirect that ends the sign-in is refused, and so is one that comes after its
     // sign-in has ended: the page at the redirect URI would receive a live authorisation code.
-    if (recogniseRedirect(*state, request.url().toString().toStdString()) != RedirectMatch::None)
+    if (recogniseRedirect(*services.state, request.url().toString().toStdString())
+        != RedirectMatch::None)
         request.reject();
 }
 
@@ -111,14 +125,13 @@ void AuthPage::onSelectClientCertificate(QWebEngineClientCertificateSelection se
 {
     // A site gets a client certificate only by the person's choice, made in a chooser on top of
     // the window that shows this page; the chooser belongs to the sign-in and closes with it.
-    AuthWindow *window = state->window;
-    QWebEngineView *view = QWebEngineView::forPage(this);
-    if (window == nullptr || !window->isSignInOpen() || view == nullptr) {
+    QWidget *parent = promptParent();
+    if (parent == nullptr) {
         selection.selectNone();
         return;
     }
-    if (QWidget *chooser = showCertificateChooser(view->window(), selection))
-        window->adoptSignInWidget(chooser);
+    if (QWidget *chooser = certificateChooserFor(parent, selection))
+        services.signIn->ask(chooser);
 }
 
 void AuthPage::onAuthenticationRequired(const QUrl &requestUrl, QAuthenticator *authenticator)
@@ -130,7 +143,7 @@ void AuthPage::onProxyAuthenticationRequired(const QUrl &requestUrl, QAuthentica
                                              const QString &proxyHost)
 {
     Q_UNUSED(requestUrl);
-    askForCredentials(proxyChallenge(state->proxy, proxyHost, authenticator->realm()),
+    askForCredentials(proxyChallenge(services.state->proxy, proxyHost, authenticator->realm()),
                       authenticator);
 }
 
@@ -139,16 +152,15 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
     // Left as it comes, the authenticator holds the realm and reads as an answer with an empty
     // user name and password, which the engine sends, and sends again each time it is refused.
     // Only the person's answer is sent; with nobody to ask, the challenge is cancelled.
-    AuthWindow *window = state->window;
-    QWebEngineView *view = QWebEngineView::forPage(this);
-    if (window == nullptr || !window->isSignInOpen() || view == nullptr) {
+    QWidget *parent = promptParent();
+    if (parent == nullptr) {
         *authenticator = QAuthenticator();
         return;
     }
     const QString key = challenge.key();
     challenge.lastRefused = key == answeredChallenge;
-    auto *prompt = new CredentialsPrompt(challenge, view->window());
-    window->adoptSignInWidget(prompt);
+    auto *prompt = new CredentialsPrompt(challenge, parent);
+    services.signIn->ask(prompt);
     // The wait runs events: the helper may quit, and take this page with it, meanwhile.
     const QPointer<AuthPage> alive(this);
     waitingForCredentials = true;
@@ -165,6 +177,12 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
         return;
     }
     answeredChallenge = authenticator->isNull() ? QString() : key;
+}
+
+QWidget *AuthPage::promptParent() const
+{
+    QWebEngineView *view = QWebEngineView::forPage(this);
+    return services.signIn->isOpen() && view != nullptr ? view->window() : nullptr;
 }
 
 void AuthPage::denyPermissionRequests()
@@ -197,8 +215,8 @@ void AuthPage::onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminatio
     std::fflush(stderr);
     // The page is gone and the window would stay blank until the time limit: end the sign-in
     // now. Does nothing when the sign-in has already ended.
-    std::lock_guard<std::mutex> lock(state->mutex);
-    state->completeNavigation(false, std::string(), kRenderProcessTerminated);
+    std::lock_guard<std::mutex> lock(services.state->mutex);
+    services.state->completeNavigation(false, std::string(), kRenderProcessTerminated);
 }
 
 // The page's dialogs normally reach PageDialogs through the script that pageDialogsScript()

@@ -8,6 +8,15 @@ struct CredentialsChallenge;
 struct HelperState;
 class QAuthenticator;
 class QWebEngineNavigationRequest;
+class SignInPasskeys;
+class SignInScope;
+
+// What every page of the run is handed at its construction. Each outlives every page.
+struct PageServices {
+    HelperState *state = nullptr;
+    SignInScope *signIn = nullptr;      // where the page's prompts go
+    SignInPasskeys *passkeys = nullptr; // follows the page's passkey requests
+};
 
 // One page of one sign-in: the sign-in's main page or a popup it opened. A page lives no longer
 // than its sign-in, so nothing of an earlier sign-in (its history, its scripts, its dialogs) can
@@ -23,9 +32,12 @@ class AuthPage : public QWebEnginePage
     Q_OBJECT
 
 public:
-    AuthPage(HelperState *state, QWebEngineProfile *profile, QObject *parent);
+    AuthPage(const PageServices &services, QWebEngineProfile *profile, QObject *parent);
     ~AuthPage() override;
 
+    // From now on, each finished load prints "[tavisk] loaded <url>" on standard output, with
+    // " (failed)" after a failed one: the line the sign-in's main page gives its watchers.
+    void printLoadLines();
     // Stops the page for good: no more signals reach the sign-in, no script runs and nothing
     // loads. The caller deletes the page afterwards.
     void retire();
@@ -61,8 +73,11 @@ private Q_SLOTS:
 private:
     void askForCredentials(CredentialsChallenge challenge, QAuthenticator *authenticator);
     void denyPermissionRequests();
+    // The window a prompt of this page sits on: the one that shows it. Null when no sign-in is
+    // open or no window shows the page, and there is nobody to ask.
+    QWidget *promptParent() const;
 
-    HelperState *const state;
+    const PageServices services;
     // The challenge last answered in the load in flight; the same one again means the answer
     // was refused.
     QString answeredChallenge;

@@ -1,18 +1,17 @@
 // The one sign-in window and the two calls through which the command thread drives it.
 #pragma once
 
+#include "webview/authpage.h"
+#include "webview/pagezoom.h"
 #include "webview/parentwindow.h"
+#include "webview/windowactivation.h"
 
-#include <QList>
 #include <QMainWindow>
-#include <QPointer>
 
-struct HelperState;
 struct SignInPage;
-class AuthPage;
 class LoadFailureView;
 class LoadingView;
-class OriginStrip;
+class PageFrame;
 class QWebEngineLoadingInfo;
 class QWebEngineView;
 
@@ -20,17 +19,17 @@ class QWebEngineView;
 // flight, under an origin strip that names the page's site, and behind a loading view until the
 // sign-in's first page paints. A page that cannot be loaded for a reason of the network ends its
 // sign-in at once and leaves a failure view up until the person closes the window or the next
-// sign-in begins. Each sign-in gets a fresh page; the widgets a sign-in opens
-// besides (its popups, its page's dialogs) belong to it and close when it ends. The user's close
-// ends the sign-in in flight as "user_cancelled". Ctrl+plus, Ctrl+minus and Ctrl+0 zoom the page;
-// the zoom stays for the later sign-ins of the run. Lives on the GUI thread; owned by
-// HelperState::window and deleted only by quitApplication.
+// sign-in begins. Each sign-in gets a fresh page; the widgets a sign-in opens besides (its
+// popups, its page's prompts) belong to its SignInScope and close when it ends.
+// The user's close ends the sign-in in flight as "user_cancelled". Ctrl+plus, Ctrl+minus and
+// Ctrl+0 zoom the page; the zoom stays for the later sign-ins of the run. Lives on the GUI
+// thread; owned by HelperState::window and deleted only by quitApplication.
 class AuthWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    explicit AuthWindow(HelperState *state);
+    explicit AuthWindow(const PageServices &services);
     ~AuthWindow() override;
 
     // Titles, sizes, shows and activates the window (with the sign-in's activation token, if
@@ -38,45 +37,33 @@ public:
     // sign-in.
     void beginSignIn(const SignInPage &page);
     // Hides the window, unless it shows why the sign-in failed, and drops everything of the
-    // sign-in that ends: its page with its history,
-    // its popups and dialogs, its native window. A fresh page waits for the next sign-in.
+    // sign-in that ends: its page with its history, its popups and prompts, its native window.
+    // A fresh page waits for the next sign-in.
     void endSignIn();
-    // True between beginSignIn and endSignIn.
-    bool isSignInOpen() const { return signInOpen; }
-    // Makes `widget` part of the sign-in in flight: endSignIn closes it.
-    void adoptSignInWidget(QWidget *widget);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private Q_SLOTS:
-    void onLoadFinished(bool ok);
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onPopupCreated(AuthPage *popup);
 
 private:
-    AuthPage *newPage(QObject *parent);
-    // Zooms the page one step in (+1) or out (-1), or back to 100% (0).
-    void zoomPage(int direction);
-    // Deletes the popups, dialogs and choosers of the sign-in; each unanswered one answers as
-    // dismissed.
-    void dropSignInWidgets();
+    AuthPage *newPage();
 
-    HelperState *const state;
-    OriginStrip *const strip;
+    const PageServices services;
     QWebEngineView *const view;
     LoadingView *const loadingView;
     LoadFailureView *const failureView;
+    PageFrame *const frame;
     AuthPage *page = nullptr;
-    // The person's zoom, kept from one sign-in's page to the next.
-    qreal zoomFactor = 1.0;
-    bool signInOpen = false;
-    QList<QPointer<QWidget>> signInWidgets;
+    PageZoom zoom; // the person's, kept from one sign-in's page to the next
+    WindowActivation activation;
     ParentWindow parent; // the client's window of the sign-in in flight
 };
 
 // Runs on the GUI thread: creates the window on first use, then begins a sign-in in it.
-void openSignInWindow(HelperState *state, const SignInPage &page);
+void openSignInWindow(const PageServices &services, const SignInPage &page);
 
 // Runs on the GUI thread: ends the sign-in in the window, if there is one; the window serves the
 // next sign-in, in a new native window.

@@ -1,5 +1,7 @@
 #include "webview/certificatechooser.h"
 
+#include "webview/promptparts.h"
+
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -48,11 +50,8 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     setWindowTitle(tr("Choose a certificate"));
 
     // The engine gives the host as a URL with no scheme; its authority is host and port. Plain
-    // text: the host comes from the network and must not be read as markup.
-    auto *prompt = new QLabel;
-    prompt->setTextFormat(Qt::PlainText);
-    prompt->setWordWrap(true);
-    prompt->setText(
+    // text: the host comes from the network.
+    QLabel *prompt = plainTextLabel(
         tr("%1 asks for a certificate to identify you. Present the selected one, or continue "
            "without a certificate.")
             .arg(selection.host().authority()));
@@ -77,24 +76,17 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     if (list->topLevelItemCount() > 0)
         list->setCurrentItem(list->topLevelItem(0));
 
-    // Made inside the dialog, so that the default button below is the dialog's own default,
-    // which it returns to whenever the focus leaves a button.
-    auto *buttons = new QDialogButtonBox(this);
-    continueButton = buttons->addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(tr("Continue without a certificate"), QDialogButtonBox::RejectRole);
     // Enter in the list presses the default button: the selected certificate is presented.
-    continueButton->setDefault(true);
+    const PromptButtons buttons = promptButtons(this, tr("Continue"));
+    continueButton = buttons.accept;
+    buttons.box->addButton(tr("Continue without a certificate"), QDialogButtonBox::RejectRole);
     continueButton->setEnabled(list->currentItem() != nullptr);
 
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(list, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
     connect(list, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current) { continueButton->setEnabled(current != nullptr); });
 
-    pinPrompt = new QLabel;
-    pinPrompt->setTextFormat(Qt::PlainText);
-    pinPrompt->setWordWrap(true);
+    pinPrompt = plainTextLabel();
     pinEdit = new QLineEdit;
     pinEdit->setEchoMode(QLineEdit::Password);
     pinPrompt->setBuddy(pinEdit);
@@ -106,7 +98,7 @@ CertificateChooser::CertificateChooser(const QWebEngineClientCertificateSelectio
     layout->addWidget(list);
     layout->addWidget(pinPrompt);
     layout->addWidget(pinEdit);
-    layout->addWidget(buttons);
+    layout->addWidget(buttons.box);
     resize(600, 280);
     // The list holds the focus, so that arrow keys move the selection from the start.
     list->setFocus();
@@ -181,17 +173,13 @@ void CertificateChooser::answer(bool present)
         selection.selectNone();
 }
 
-CertificateChooser *showCertificateChooser(QWidget *parent,
-                                           const QWebEngineClientCertificateSelection &selection)
+CertificateChooser *certificateChooserFor(QWidget *parent,
+                                          const QWebEngineClientCertificateSelection &selection)
 {
     if (selection.certificates().isEmpty()) {
         // Nothing to choose from; presenting none never identifies the person.
         QWebEngineClientCertificateSelection(selection).selectNone();
         return nullptr;
     }
-    auto *chooser = new CertificateChooser(selection, parent);
-    chooser->show();
-    chooser->raise();
-    chooser->activateWindow();
-    return chooser;
+    return new CertificateChooser(selection, parent);
 }

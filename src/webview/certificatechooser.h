@@ -48,8 +48,8 @@ private:
     bool answered = false;
 };
 
-// Runs on the GUI thread: shows a chooser for the request on top of parent and returns it at
-// once (never a nested event loop); deleting it presents no certificate. A request with no
-// certificate to offer is answered with none at once, and nullptr returned.
-CertificateChooser *showCertificateChooser(QWidget *parent,
-                                           const QWebEngineClientCertificateSelection &selection);
+// Runs on the GUI thread: a chooser for the request on top of parent, for the caller to show
+// (it never waits in a nested event loop); deleting it presents no certificate. A request with
+// no certificate to offer is answered with none at once, and nullptr returned.
+CertificateChooser *certificateChooserFor(QWidget *parent,
+                                          const QWebEngineClientCertificateSelection &selection);

@@ -1,5 +1,7 @@
 #include "webview/credentialsprompt.h"
 
+#include "webview/promptparts.h"
+
 #include <QAuthenticator>
 #include <QDialogButtonBox>
 #include <QEventLoop>
@@ -7,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -60,16 +61,9 @@ CredentialsPrompt::CredentialsPrompt(const CredentialsChallenge &challenge, QWid
     setWindowTitle(challenge.proxy ? tr("Proxy authentication required")
                                    : tr("Authentication required"));
 
-    // Plain text: host and realm come from the network and must not be read as markup.
-    auto *prompt = new QLabel;
-    prompt->setTextFormat(Qt::PlainText);
-    prompt->setWordWrap(true);
-    prompt->setText(promptText(challenge));
-
-    auto *refused = new QLabel;
-    refused->setTextFormat(Qt::PlainText);
-    refused->setWordWrap(true);
-    refused->setText(tr("The last user name and password were refused. Try again."));
+    QLabel *prompt = plainTextLabel(promptText(challenge));
+    QLabel *refused
+        = plainTextLabel(tr("The last user name and password were refused. Try again."));
     refused->setVisible(challenge.lastRefused);
 
     // Each field is named by its label (the buddy), which is what a screen reader reads.
@@ -82,20 +76,15 @@ CredentialsPrompt::CredentialsPrompt(const CredentialsChallenge &challenge, QWid
     fields->addRow(tr("&User name:"), userEdit);
     fields->addRow(tr("&Password:"), passwordEdit);
 
-    // Made inside the dialog, so that "Sign in" is the dialog's default button: Enter in either
-    // field presses it.
-    auto *buttons = new QDialogButtonBox(this);
-    QPushButton *signIn = buttons->addButton(tr("Sign in"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QDialogButtonBox::Cancel);
-    signIn->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Enter in either field presses "Sign in".
+    const PromptButtons buttons = promptButtons(this, tr("Sign in"));
+    buttons.box->addButton(QDialogButtonBox::Cancel);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(prompt);
     layout->addWidget(refused);
     layout->addLayout(fields);
-    layout->addWidget(buttons);
+    layout->addWidget(buttons.box);
     resize(420, sizeHint().height());
     userEdit->setFocus();
 }
@@ -122,9 +111,6 @@ void answerChallenge(CredentialsPrompt *prompt, QAuthenticator *authenticator)
     QEventLoop loop;
     QObject::connect(prompt, &QDialog::finished, &loop, &QEventLoop::quit);
     QObject::connect(prompt, &QObject::destroyed, &loop, &QEventLoop::quit);
-    prompt->show();
-    prompt->raise();
-    prompt->activateWindow();
     loop.exec();
     if (!alive.isNull() && alive->result() == QDialog::Accepted) {
         authenticator->setUser(alive->userName());

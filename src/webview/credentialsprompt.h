@@ -52,7 +52,7 @@ private:
     QLineEdit *passwordEdit = nullptr;
 };
 
-// Runs on the GUI thread, from inside the engine's challenge signal: shows `prompt` and waits,
+// Runs on the GUI thread, from inside the engine's challenge signal, once `prompt` is shown: waits,
 // in a local event loop, until the person answers it or it is deleted (its sign-in ended). An
 // answer fills `authenticator`; anything else makes it null, which the engine reads as
 // cancelled. The engine asks for the answer before the signal returns and sends nothing

@@ -1,10 +1,9 @@
 #include "webview/pagedialogs.h"
 
-#include "signin/helperstate.h"
-#include "webview/authwindow.h"
+#include "webview/dialogscheme.h"
 #include "webview/passkeyrequests.h"
+#include "webview/signinscope.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -72,22 +71,14 @@ public:
         if (given || job.isNull())
             return;
         given = true;
-        auto *body = new QBuffer(job.data());
-        body->setData(accepted ? QByteArrayLiteral("1") + text.toUtf8() : QByteArrayLiteral("0"));
-        body->open(QIODevice::ReadOnly);
-        job->reply(QByteArrayLiteral("text/plain;charset=utf-8"), body);
+        answerWithText(job.data(),
+                       accepted ? QByteArrayLiteral("1") + text.toUtf8() : QByteArrayLiteral("0"));
     }
 
 private:
     QPointer<QWebEngineUrlRequestJob> job;
     bool given = false;
 };
-
-QString originText(const QWebEngineUrlRequestJob *job)
-{
-    const QUrl origin = job->initiator();
-    return origin.host().isEmpty() ? origin.toString() : origin.host();
-}
 
 QDialog *makeDialog(DialogKind kind, const QString &message, const QString &defaultText,
                     QWidget *parent, const std::shared_ptr<DialogAnswer> &answer)
@@ -113,18 +104,13 @@ QDialog *makeDialog(DialogKind kind, const QString &message, const QString &defa
 
 QWebEngineScript pageDialogsScript()
 {
-    QWebEngineScript script;
-    script.setName(QStringLiteral("tavisk-dialogs"));
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setRunsOnSubFrames(true);
-    script.setSourceCode(QString::fromUtf8(kScript));
-    return script;
+    return everyFrameScript(QStringLiteral("tavisk-dialogs"), QString::fromUtf8(kScript));
 }
 
-PageDialogsHandler::PageDialogsHandler(HelperState *state)
+PageDialogsHandler::PageDialogsHandler(SignInScope *signIn, SignInPasskeys *passkeys)
     : QWebEngineUrlSchemeHandler(nullptr)
-    , state(state)
+    , signIn(signIn)
+    , passkeys(passkeys)
 { }
 
 PageDialogsHandler::~PageDialogsHandler() = default;
@@ -132,14 +118,12 @@ PageDialogsHandler::~PageDialogsHandler() = default;
 void PageDialogsHandler::requestStarted(QWebEngineUrlRequestJob *job)
 {
     if (isPasskeyPath(job->requestUrl().path())) {
-        passkeyRequestStarted(state, job);
+        passkeys->requestStarted(job);
         return;
     }
     auto answer = std::make_shared<DialogAnswer>(job);
     DialogKind kind = DialogKind::Alert;
-    AuthWindow *window = state->window;
-    if (!dialogKindOf(job->requestUrl().path(), &kind) || window == nullptr
-        || !window->isSignInOpen()) {
+    if (!dialogKindOf(job->requestUrl().path(), &kind) || !signIn->isOpen()) {
         answer->give(false);
         return;
     }
@@ -147,17 +131,14 @@ void PageDialogsHandler::requestStarted(QWebEngineUrlRequestJob *job)
     const QUrlQuery query(job->requestUrl());
     const QString message = query.queryItemValue(QStringLiteral("message"), QUrl::FullyDecoded);
     const QString defaultText = query.queryItemValue(QStringLiteral("default"), QUrl::FullyDecoded);
-    QDialog *dialog = makeDialog(kind, message, defaultText, window, answer);
+    QDialog *dialog = makeDialog(kind, message, defaultText, signIn->window(), answer);
     dialog->setWindowTitle(
         QCoreApplication::translate("PageDialogs", "%1 says", "a page's dialog, by its origin")
-            .arg(originText(job)));
+            .arg(askingSite(job)));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Whatever closes the dialog without an answer (Cancel, Escape, the window's close, the
     // end of the sign-in) dismisses it.
     QObject::connect(dialog, &QObject::destroyed, [answer] { answer->give(false); });
-    window->adoptSignInWidget(dialog);
     dialog->setModal(false);
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    signIn->ask(dialog);
 }

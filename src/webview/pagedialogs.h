@@ -14,7 +14,8 @@
 #include <QWebEngineScript>
 #include <QWebEngineUrlSchemeHandler>
 
-struct HelperState;
+class SignInPasskeys;
+class SignInScope;
 
 // The script, for every frame of every sign-in page, that routes the dialogs to the scheme.
 QWebEngineScript pageDialogsScript();
@@ -24,7 +25,8 @@ QWebEngineScript pageDialogsScript();
 class PageDialogsHandler : public QWebEngineUrlSchemeHandler
 {
 public:
-    explicit PageDialogsHandler(HelperState *state);
+    // Both outlive the handler.
+    PageDialogsHandler(SignInScope *signIn, SignInPasskeys *passkeys);
     ~PageDialogsHandler() override;
 
     void requestStarted(QWebEngineUrlRequestJob *job) override;
@@ -32,5 +34,6 @@ public:
     static QByteArray schemeName() { return QByteArrayLiteral("tavisk-dialog"); }
 
 private:
-    HelperState *const state;
+    SignInScope *const signIn;
+    SignInPasskeys *const passkeys;
 };

@@ -7,8 +7,8 @@
 
 #include <memory>
 
+class ParentLink;
 class QWidget;
-class QWindow;
 
 // The link of one sign-in window to the parent of the sign-in in flight. GUI thread only; owned
 // by the sign-in window, and destroyed before the application object (it holds Wayland objects).
@@ -35,8 +35,6 @@ public:
     void release(QWidget *window);
 
 private:
-    struct Wayland;
     ParentHandle pending;             // the parent prepare() was given
-    QWindow *x11Parent = nullptr;     // owned: the X11 parent as a foreign window
-    std::unique_ptr<Wayland> wayland; // the compositor's importer, bound on first use
+    std::unique_ptr<ParentLink> link; // the platform's; null where this build has none for it
 };

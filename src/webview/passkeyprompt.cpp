@@ -1,5 +1,7 @@
 #include "webview/passkeyprompt.h"
 
+#include "webview/promptparts.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,22 +52,13 @@ QString pinDetailText(const PasskeyStep &step)
     return lines.join(QLatin1Char('\n'));
 }
 
-QLabel *plainLabel()
-{
-    // Plain text: the site's name comes from the page and must not be read as markup.
-    auto *label = new QLabel;
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    return label;
-}
-
 } // namespace
 
 PasskeyPrompt::PasskeyPrompt(QWidget *parent)
     : QDialog(parent)
 {
     setWindowTitle(tr("Security key"));
-    message = plainLabel();
+    message = plainTextLabel();
     accounts = new QListWidget;
     accounts->setAccessibleName(tr("Accounts"));
     accounts->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -77,17 +70,13 @@ PasskeyPrompt::PasskeyPrompt(QWidget *parent)
     pinEdit->setAccessibleName(tr("PIN"));
     pinLabel = new QLabel(tr("&PIN:"));
     pinLabel->setBuddy(pinEdit);
-    problem = plainLabel();
+    problem = plainTextLabel();
 
-    // Made inside the dialog, so that "Continue" is the dialog's default button: Enter in the
-    // PIN field presses it.
-    auto *buttons = new QDialogButtonBox(this);
-    continueButton = buttons->addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
-    retryButton = buttons->addButton(tr("Try again"), QDialogButtonBox::ActionRole);
-    cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
-    continueButton->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &PasskeyPrompt::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &PasskeyPrompt::reject);
+    // Enter in the PIN field presses "Continue".
+    const PromptButtons buttons = promptButtons(this, tr("Continue"));
+    continueButton = buttons.accept;
+    retryButton = buttons.box->addButton(tr("Try again"), QDialogButtonBox::ActionRole);
+    cancelButton = buttons.box->addButton(QDialogButtonBox::Cancel);
     connect(retryButton, &QPushButton::clicked, this, &PasskeyPrompt::retryRequested);
 
     auto *layout = new QVBoxLayout(this);
@@ -96,7 +85,7 @@ PasskeyPrompt::PasskeyPrompt(QWidget *parent)
     layout->addWidget(pinLabel);
     layout->addWidget(pinEdit);
     layout->addWidget(problem);
-    layout->addWidget(buttons);
+    layout->addWidget(buttons.box);
     showStep(PasskeyStep());
     resize(440, sizeHint().height());
 }

@@ -1,10 +1,10 @@
 #include "webview/passkeyrequests.h"
 
-#include "signin/helperstate.h"
-#include "webview/authwindow.h"
+#include "webview/dialogscheme.h"
 #include "webview/passkeyprompt.h"
+#include "webview/promptparts.h"
+#include "webview/signinscope.h"
 
-#include <QBuffer>
 #include <QUrlQuery>
 #include <QWebEnginePage>
 #include <QWebEngineUrlRequestJob>
@@ -95,40 +95,18 @@ const char kScriptTemplate[] = R"JS(
 // limit. Not the engine's own figure: Qt 6.4's engine had not ended such a request after 200 s.
 constexpr int kDefaultTimeoutMs = 300000;
 
-void answer(QWebEngineUrlRequestJob *job, const QByteArray &text)
-{
-    if (job == nullptr)
-        return;
-    auto *body = new QBuffer(job);
-    body->setData(text);
-    body->open(QIODevice::ReadOnly);
-    job->reply(QByteArrayLiteral("text/plain;charset=utf-8"), body);
-}
-
 QString requestId(const QWebEngineUrlRequestJob *job)
 {
     return QUrlQuery(job->requestUrl()).queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
-}
-
-QString siteOf(const QWebEngineUrlRequestJob *job)
-{
-    const QUrl origin = job->initiator();
-    return origin.host().isEmpty() ? origin.toString() : origin.host();
 }
 
 } // namespace
 
 QWebEngineScript passkeyScript()
 {
-    QWebEngineScript script;
-    script.setName(QStringLiteral("tavisk-passkeys"));
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setRunsOnSubFrames(true);
     QString source = QString::fromUtf8(kScriptTemplate);
     source.replace(QStringLiteral("%DEFAULT_TIMEOUT%"), QString::number(kDefaultTimeoutMs));
-    script.setSourceCode(source);
-    return script;
+    return everyFrameScript(QStringLiteral("tavisk-passkeys"), source);
 }
 
 bool isPasskeyPath(const QString &path)
@@ -136,29 +114,33 @@ bool isPasskeyPath(const QString &path)
     return path == QLatin1String("passkey-wait") || path == QLatin1String("passkey-end");
 }
 
-void passkeyRequestStarted(HelperState *state, QWebEngineUrlRequestJob *job)
+SignInPasskeys::SignInPasskeys(SignInScope *signIn)
+    : signIn(signIn)
+{ }
+
+void SignInPasskeys::requestStarted(QWebEngineUrlRequestJob *job)
 {
-    AuthWindow *window = state->window;
-    if (window == nullptr || !window->isSignInOpen()) {
-        // A page of no sign-in: its request keeps only its timeout.
-        answer(job, QByteArray());
+    if (!signIn->isOpen()) {
+        answerWithText(job, QByteArray());
         return;
     }
     if (job->requestUrl().path() == QLatin1String("passkey-wait")) {
-        PasskeyRequests::of(window)->waitStarted(job, siteOf(job));
+        current()->waitStarted(job, askingSite(job));
     } else {
-        PasskeyRequests::of(window)->waitEnded(requestId(job));
-        answer(job, QByteArray());
+        current()->waitEnded(requestId(job));
+        answerWithText(job, QByteArray());
     }
 }
 
-PasskeyRequests *PasskeyRequests::of(AuthWindow *window)
+PasskeyRequests *SignInPasskeys::current()
 {
-    if (auto *existing = window->findChild<PasskeyRequests *>())
-        return existing;
-    auto *prompt = new PasskeyPrompt(window);
-    window->adoptSignInWidget(prompt);
-    return new PasskeyRequests(prompt);
+    if (requests.isNull()) {
+        // Adopted, not asked yet: the prompt comes forward once a request waits on it.
+        auto *prompt = new PasskeyPrompt(signIn->window());
+        signIn->adopt(prompt);
+        requests = new PasskeyRequests(prompt);
+    }
+    return requests;
 }
 
 PasskeyRequests::PasskeyRequests(PasskeyPrompt *prompt)
@@ -175,7 +157,7 @@ PasskeyRequests::~PasskeyRequests()
 {
     // The sign-in ended: what still waits is declined, as the person's close would.
     for (const Wait &wait : std::as_const(waits))
-        answer(wait.job, QByteArrayLiteral("decline"));
+        answerWithText(wait.job, QByteArrayLiteral("decline"));
 }
 
 void PasskeyRequests::waitStarted(QWebEngineUrlRequestJob *job, const QString &site)
@@ -188,7 +170,7 @@ void PasskeyRequests::waitEnded(const QString &id)
 {
     for (auto it = waits.begin(); it != waits.end(); ++it) {
         if (it->id == id) {
-            answer(it->job, QByteArray());
+            answerWithText(it->job, QByteArray());
             waits.erase(it);
             break;
         }
@@ -209,7 +191,7 @@ void PasskeyRequests::decline()
     const QList<Wait> declined = std::exchange(waits, {});
     engineStepShown = false;
     for (const Wait &wait : declined)
-        answer(wait.job, QByteArrayLiteral("decline"));
+        answerWithText(wait.job, QByteArrayLiteral("decline"));
     Q_EMIT this->declined();
     update();
 }
@@ -225,11 +207,8 @@ void PasskeyRequests::update()
         waiting.site = waits.constLast().site;
         prompt->showStep(waiting);
     }
-    if (!prompt->isVisible()) {
-        prompt->show();
-        prompt->raise();
-        prompt->activateWindow();
-    }
+    if (!prompt->isVisible())
+        bringForward(prompt);
 }
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 7, 0)
@@ -329,15 +308,14 @@ PasskeyStep stepOf(const UxRequest &request, UxRequest::WebAuthUxState state)
 
 } // namespace
 
-void followEnginePasskeySteps(HelperState *state, QWebEnginePage *page)
+void SignInPasskeys::followEngineSteps(QWebEnginePage *page)
 {
-    QObject::connect(page, &QWebEnginePage::webAuthUxRequested, page, [state](UxRequest *request) {
-        AuthWindow *window = state->window;
-        if (window == nullptr || !window->isSignInOpen()) {
+    QObject::connect(page, &QWebEnginePage::webAuthUxRequested, page, [this](UxRequest *request) {
+        if (!signIn->isOpen()) {
             request->cancel();
             return;
         }
-        PasskeyRequests *requests = PasskeyRequests::of(window);
+        PasskeyRequests *requests = current();
         // Each connection ends with the request (the engine deletes it) or with the prompt.
         QObject::connect(requests, &PasskeyRequests::declined, request, &UxRequest::cancel);
         QObject::connect(requests, &PasskeyRequests::accountChosen, request,
@@ -357,11 +335,10 @@ void followEnginePasskeySteps(HelperState *state, QWebEnginePage *page)
 
 #else
 
-void followEnginePasskeySteps(HelperState *state, QWebEnginePage *page)
+void SignInPasskeys::followEngineSteps(QWebEnginePage *page)
 {
     // Qt 6.4 reports no steps: the engine settles a request at its timeout by itself, and the
     // script's wait is all the prompt shows.
-    Q_UNUSED(state);
     Q_UNUSED(page);
 }
 

@@ -16,12 +16,11 @@
 #include <QPointer>
 #include <QWebEngineScript>
 
-struct HelperState;
 struct PasskeyStep;
-class AuthWindow;
 class PasskeyPrompt;
 class QWebEnginePage;
 class QWebEngineUrlRequestJob;
+class SignInScope;
 
 // The script, for every frame of every sign-in page.
 QWebEngineScript passkeyScript();
@@ -29,23 +28,42 @@ QWebEngineScript passkeyScript();
 // True for the paths of the "tavisk-dialog" scheme that the script's requests use.
 bool isPasskeyPath(const QString &path);
 
-// Runs on the GUI thread, for a request of the script on the "tavisk-dialog" scheme.
-void passkeyRequestStarted(HelperState *state, QWebEngineUrlRequestJob *job);
+class PasskeyRequests;
 
-// Runs on the GUI thread: follows the steps the engine reports for `page`'s passkey requests,
-// where it reports them (Qt 6.7 and later; nothing before).
-void followEnginePasskeySteps(HelperState *state, QWebEnginePage *page);
+// The passkey side of the whole run: hands the script's requests and the engine's steps to the
+// PasskeyRequests of the sign-in in flight, made with its prompt on first use. Made once by
+// start-up, and outlives every page. GUI thread only.
+class SignInPasskeys
+{
+public:
+    explicit SignInPasskeys(SignInScope *signIn);
+    SignInPasskeys(const SignInPasskeys &) = delete;
+    SignInPasskeys &operator=(const SignInPasskeys &) = delete;
+
+    // A request of the script on the "tavisk-dialog" scheme; a page of no sign-in has its
+    // request answered at once, and keeps only its timeout.
+    void requestStarted(QWebEngineUrlRequestJob *job);
+    // Follows the steps the engine reports for `page`'s passkey requests, where it reports them
+    // (Qt 6.7 and later; nothing before).
+    void followEngineSteps(QWebEnginePage *page);
+
+private:
+    // The sign-in's, made with its prompt on first use; the sign-in must be open.
+    PasskeyRequests *current();
+
+    SignInScope *const signIn;
+    QPointer<PasskeyRequests> requests; // gone with its prompt at the end of the sign-in
+};
 
 // The passkey requests of one sign-in and their prompt: the requests the script waits on (their
 // held answers) and the engine's report of the steps, if any. Lives on the GUI thread; a child
-// of its prompt, which the sign-in window holds as a widget of the sign-in, so both go with it.
+// of its prompt, which the sign-in adopts, so both go with it.
 class PasskeyRequests : public QObject
 {
     Q_OBJECT
 
 public:
-    // The sign-in's, made with its prompt on first use.
-    static PasskeyRequests *of(AuthWindow *window);
+    explicit PasskeyRequests(PasskeyPrompt *prompt);
     ~PasskeyRequests() override;
 
     // A request of the script started; `job`'s answer is held.
@@ -63,7 +81,6 @@ Q_SIGNALS:
     void retryRequested();
 
 private:
-    explicit PasskeyRequests(PasskeyPrompt *prompt);
     void decline();
     void update();
 

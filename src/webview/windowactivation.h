@@ -2,6 +2,8 @@
 // one on.
 #pragma once
 
+#include <QObject>
+
 #include <string>
 
 class QWidget;
@@ -13,12 +15,33 @@ class QWidget;
 // would otherwise reach the compositor before the window is mapped and be wasted.
 std::string signInActivationToken(const std::string &requestToken);
 
-// Runs on the GUI thread, right after window was shown: asks the window system to activate it.
-// Without a token that happens at once. With one, the request (carrying the token through
-// XDG_ACTIVATION_TOKEN, the only way into Qt 6.4's Wayland platform) goes out once the window
-// has painted its first frame: a compositor acts on a token only for a window it has mapped,
-// and spends it either way. A later call, or cancelActivation, drops a token not yet used.
-void activateShownWindow(QWidget *window, const std::string &token);
+// Giving one window the keyboard when it is shown. Without a token that happens at once. With
+// one, the request (carrying the token through XDG_ACTIVATION_TOKEN, the only way into Qt 6.4's
+// Wayland platform) goes out once the window has painted its first frame: a compositor acts on
+// a token only for a window it has mapped, and spends it either way. The expose is answered by
+// painting and committing the first frame within the same event, so the request posted from
+// there reaches the compositor after the window was mapped. The watch is on the whole
+// application, only while a token is pending, so that it sees the expose of whichever QWindow
+// the widget has by then. A QObject for that watch. GUI thread only; a member of the window.
+class WindowActivation : public QObject
+{
+public:
+    explicit WindowActivation(QWidget *window);
 
-// Runs on the GUI thread when the window is hidden: a pending token stays unused.
-void cancelActivation(QWidget *window);
+    // Right after the window was shown: asks the window system to activate it. A later call, or
+    // cancel(), drops a token not yet used.
+    void activateShown(const std::string &token);
+    // When the window is hidden: a pending token stays unused.
+    void cancel();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setToken(const std::string &text);
+    void postIfExposed();
+    void activate(const std::string &posted);
+
+    QWidget *const window;
+    std::string token; // empty: nothing pending
+};
