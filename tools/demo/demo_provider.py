@@ -7,7 +7,8 @@ added to its query, which is where the helper catches the sign-in; Cancel redire
 "error=access_denied&error_subcode=cancel" instead. Any user name and password are accepted.
 
 With --auto-submit the page fills itself in and submits itself after a moment, for runs with no
-person at the display.
+person at the display; it sends the browser's navigator.platform along, which the log line of the
+sign-in shows.
 
 When it is ready it prints the address of its sign-in page, one line on standard output, and
 then serves until it is stopped. It logs one line per request on standard error.
@@ -48,6 +49,7 @@ PAGE = """<!DOCTYPE html>
 <form id="signin" method="post" action="/authorize">
   <input type="hidden" name="redirect_uri" value="{redirect_uri}">
   <input type="hidden" name="state" value="{state}">
+  <input type="hidden" name="platform" id="platform">
   <label for="user">User name</label>
   <input type="text" id="user" name="user" autocomplete="username" autofocus>
   <label for="password">Password</label>
@@ -67,6 +69,7 @@ AUTO_SUBMIT = """<p class="note" id="auto">No one is at this display: this page 
 and signs in by itself in a moment.</p>
 <script>
 setTimeout(function () {
+  document.getElementById("platform").value = navigator.platform;
   document.getElementById("user").value = "demo";
   document.getElementById("password").value = "demo";
   document.getElementById("submit").click();
@@ -144,7 +147,10 @@ def make_handler(auto_submit_ms):
                                                       "Enter a user name."))
                 return
             else:
-                log("signed in %r; redirecting with a code" % field("user"))
+                # The page that signed in by itself says what it ran on (the cross-built
+                # packages' check looks for the emulated renderer's "Linux aarch64").
+                on = " (page on %s)" % field("platform") if field("platform") else ""
+                log("signed in %r%s; redirecting with a code" % (field("user"), on))
                 location = with_query(redirect_uri, [("code", secrets.token_urlsafe(12)),
                                                      ("state", state)])
             self.send_response(302)
