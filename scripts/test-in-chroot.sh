@@ -61,12 +61,15 @@ took "copy of the tree" "$start"
 
 inner_env=(env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
            HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" XDG_RUNTIME_DIR=/run/user/0)
-# The arm64 sysroot of that release (kept in build-RELEASE/src/build-arm64-RELEASE, with its
-# stamp) needs the mirror, which the suite's network namespace does not reach.
-start=$(date +%s)
-run --net --bind "$src" "${inner_env[@]}" bash -c 'cd "$1" && scripts/cross-arm64.sh sysroot' \
-    sysroot "$src"
-took "arm64 sysroot for $release" "$start"
+# The cross builds' sysroots of that release (kept in build-RELEASE/src/build-ARCH-RELEASE, with
+# their stamps) need the mirror, which the suite's network namespace does not reach.
+cross_arches=${TAVISK_CROSS_ARCHES-arm64 armhf}
+for arch in $cross_arches; do
+    start=$(date +%s)
+    run --net --bind "$src" "${inner_env[@]}" \
+        bash -c 'cd "$1" && scripts/cross-package.sh "$2" sysroot' sysroot "$src" "$arch"
+    took "$arch sysroot for $release" "$start"
+done
 
-run --bind "$src" "${inner_env[@]}" TAVISK_INNER_RUN=1 bash -c 'cd "$1" && scripts/test.sh' \
-    inner "$src"
+run --bind "$src" "${inner_env[@]}" TAVISK_INNER_RUN=1 TAVISK_CROSS_ARCHES="$cross_arches" \
+    bash -c 'cd "$1" && scripts/test.sh' inner "$src"

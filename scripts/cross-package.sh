@@ -1,41 +1,47 @@
 #!/usr/bin/env bash
-# The arm64 Debian packages, cross-built on this machine for its own release, and checked under
-# emulation, all in build-arm64-RELEASE/ (RELEASE is this machine's: bookworm or trixie):
-#   scripts/cross-arm64.sh sysroot   make the arm64 sysroot, or keep it when its stamp is current
-#                                    (the only step that needs the Debian mirror)
-#   scripts/cross-arm64.sh package   cross-build the tree and make packages/*.deb
-#   scripts/cross-arm64.sh check     unpack them into the sysroot, resolve their dependencies
-#                                    with its apt, sign in with them and run the library's
-#                                    example under qemu
-#   scripts/cross-arm64.sh           all three, with each step's time
-# build-arm64-RELEASE/sysroot   Debian's arm64 Qt WebEngine, runtime and development files, from
-#                               mmdebstrap --variant=extract (no arm64 code runs to make it), with
-#                               a dpkg database written from its packages, and qemu with the
-#                               emulated-exec copies under /.tavisk-emu
-# build-arm64-RELEASE/build     the cross build (cmake/toolchains/debian-cross.cmake, no tests)
-# build-arm64-RELEASE/packages  the three .deb files
+# Debian packages for another architecture (arm64, or armhf), cross-built on this machine for its
+# own release, and checked under emulation, all in build-ARCH-RELEASE/ (RELEASE is this
+# machine's: bookworm or trixie):
+#   scripts/cross-package.sh ARCH sysroot   make the sysroot, or keep it when its stamp is current
+#                                           (the only step that needs the Debian mirror)
+#   scripts/cross-package.sh ARCH package   cross-build the tree and make packages/*.deb
+#   scripts/cross-package.sh ARCH check     unpack them into the sysroot, resolve their
+#                                           dependencies with its apt, sign in with them and run
+#                                           the library's example under qemu
+#   scripts/cross-package.sh ARCH           all three, with each step's time
+# build-ARCH-RELEASE/sysroot   Debian's Qt WebEngine of that architecture, runtime and development
+#                              files, from mmdebstrap --variant=extract (no foreign code runs to
+#                              make it), with a dpkg database written from its packages, and qemu
+#                              with the emulated-exec copies under /.tavisk-emu
+# build-ARCH-RELEASE/build     the cross build (cmake/toolchains/debian-cross.cmake, no tests)
+# build-ARCH-RELEASE/packages  the three .deb files
 # Neither this machine's dpkg and apt state nor the kernel's binfmt handlers are touched: qemu is
 # unpacked from its .deb, never installed, and started by name. Needs root (mmdebstrap's root
-# mode, chroot, namespaces), mmdebstrap and crossbuild-essential-arm64 (scripts/install-deps.sh).
+# mode, chroot, namespaces), mmdebstrap and crossbuild-essential-ARCH (scripts/install-deps.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-[ "$(id -u)" -eq 0 ] || { echo "cross-arm64.sh: needs root (mmdebstrap, chroot)" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || { echo "cross-package.sh: needs root (mmdebstrap, chroot)" >&2; exit 1; }
 
-arch=arm64
-triplet=aarch64-linux-gnu
-qemu_name=qemu-aarch64
+arch=${1:?usage: cross-package.sh arm64|armhf [sysroot|package|check]}
+step=${2:-all}
+case "$arch" in
+# The renderer's navigator.platform under qemu tells that the page ran on the target.
+arm64) triplet=aarch64-linux-gnu qemu_name=qemu-aarch64 platform="Linux aarch64" ;;
+armhf) triplet=arm-linux-gnueabihf qemu_name=qemu-arm platform="Linux armv7l" ;;
+*) echo "cross-package.sh: arm64 or armhf, not '$arch'" >&2; exit 64 ;;
+esac
 release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 mirror=${TAVISK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 security_mirror=${TAVISK_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
-top=$root/build-arm64-$release
+top=$root/build-$arch-$release
 sysroot=$top/sysroot
 stamp=$sysroot/.tavisk-stamp
 emu=/.tavisk-emu
 jobs=$(nproc 2>/dev/null || echo 2)
 took() { printf '%s: %d s\n' "$1" $(($(date +%s) - $2)); }
 
-# What the cross build links against and what the sign-in runs with: Debian's arm64 Qt
+# What the cross build links against and what the sign-in runs with: Debian's Qt
 # WebEngine with its development files, the helper's other libraries, the compiler's C and C++
 # libraries of the cross compiler's version, and the files the packages depend on.
 sysroot_packages() {
@@ -52,16 +58,19 @@ sysroot_packages() {
 add_emulation() {
     local unpacked
     unpacked=$(mktemp -d)
-    # qemu 8.1 and later (Debian 13) ship the static binaries in qemu-user, plainly named.
+    # Debian 13's qemu (10.0) ships its static binaries in qemu-user, plainly named.
     local package=qemu-user-static binary=usr/bin/$qemu_name-static
     if [ "$release" != bookworm ]; then package=qemu-user; binary=usr/bin/$qemu_name; fi
     (cd "$unpacked" && { apt-get download -qq "$package" 2>/dev/null \
         || { apt-get update -qq && apt-get download -qq "$package"; }; })
     dpkg-deb -x "$unpacked"/*.deb "$unpacked/root"
+    # Inside the sysroot no library of this machine is there to load.
+    file -L "$unpacked/root/$binary" | grep -Eq 'statically linked|static-pie linked' \
+        || { echo "cross-package.sh: $package's $binary is not static" >&2; exit 1; }
     rm -rf "${sysroot:?}$emu"
     install -D -m 0755 "$unpacked/root/$binary" "$sysroot$emu/qemu"
     rm -rf "$unpacked"
-    cc -static -O2 -o "$top/emulated-exec" scripts/arm64/emulated-exec.c
+    cc -static -O2 -o "$top/emulated-exec" scripts/cross/emulated-exec.c
     for program in usr/bin/corvane-tavisk usr/lib/qt6/libexec/QtWebEngineProcess; do
         install -D -m 0755 "$top/emulated-exec" "$sysroot$emu/$program"
     done
@@ -70,10 +79,10 @@ add_emulation() {
 make_sysroot() {
     local wanted have start
     wanted=$(printf 'release %s\nmirror %s\n' "$release" "$mirror"; sysroot_packages
-             cat scripts/arm64/emulated-exec.c)
+             cat scripts/cross/emulated-exec.c)
     have=$(cat "$stamp" 2>/dev/null || true)
     if [ "$have" = "$wanted" ]; then
-        echo "arm64 sysroot: kept ($sysroot)"
+        echo "$arch sysroot: kept ($sysroot)"
         return
     fi
     start=$(date +%s)
@@ -87,7 +96,7 @@ make_sysroot() {
     took "mmdebstrap $release $arch" "$start"
     start=$(date +%s)
     # mmdebstrap's extract variant unpacked the packages without dpkg: their dpkg database.
-    python3 scripts/arm64/register-packages.py "$sysroot" "$arch" "$triplet" "$top/shlibdeps-admin"
+    python3 scripts/cross/register-packages.py "$sysroot" "$arch" "$triplet" "$top/shlibdeps-admin"
     rm -f "$sysroot"/var/cache/apt/archives/*.deb
     # What scripts/chroot-run.sh mounts on, and a home for the engine's profile.
     mkdir -p "$sysroot"/{proc,sys,dev,tmp,run,root}
@@ -104,7 +113,7 @@ check_qt_versions() {
         here=$(dpkg-query -W -f='${Version}' "$package")
         there=$(dpkg-query --admindir="$sysroot/var/lib/dpkg" -W -f='${Version}' "$package:$arch")
         if [ "$here" != "$there" ]; then
-            echo "cross-arm64.sh: $package is $here here but $there in the arm64 sysroot;" \
+            echo "cross-package.sh: $package is $here here but $there in the $arch sysroot;" \
                 "update this machine (apt-get upgrade) or remove $sysroot to make it again" >&2
             exit 1
         fi
@@ -113,7 +122,7 @@ check_qt_versions() {
 
 cross_package() {
     local start
-    [ -e "$stamp" ] || { echo "cross-arm64.sh: no sysroot yet: run 'cross-arm64.sh sysroot'" >&2; exit 1; }
+    [ -e "$stamp" ] || { echo "cross-package.sh: no sysroot yet: run 'cross-package.sh sysroot'" >&2; exit 1; }
     check_qt_versions
     start=$(date +%s)
     cmake -S . -B "$top/build" -G Ninja --toolchain cmake/toolchains/debian-cross.cmake \
@@ -123,7 +132,7 @@ cross_package() {
     took "cross build" "$start"
     start=$(date +%s)
     rm -rf "$top/packages"
-    (cd "$top/build" && PATH="$root/scripts/arm64:$PATH" TAVISK_SYSROOT="$sysroot" \
+    (cd "$top/build" && PATH="$root/scripts/cross:$PATH" TAVISK_SYSROOT="$sysroot" \
         TAVISK_SHLIBDEPS_ADMINDIR="$top/shlibdeps-admin" TAVISK_CROSS_ARCH="$arch" \
         cpack -G DEB -B "$top/packages" >/dev/null)
     rm -rf "$top/packages/_CPack_Packages"
@@ -152,8 +161,8 @@ check_packages() {
     start=$(date +%s)
     debs=("$top"/packages/*.deb)
     for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$sysroot"; done
-    # Installing them on this system needs nothing more than it has; on a fresh arm64 system
-    # (no package installed) apt finds all they need in the arm64 archive.
+    # Installing them on this system needs nothing more than it has; on a fresh system
+    # (no package installed) apt finds all they need in the archive of its architecture.
     local plan
     plan=$(sysroot_apt -s -q install "${debs[@]}")
     grep '^Inst' <<<"$plan"
@@ -162,12 +171,12 @@ check_packages() {
             || { echo "apt would not install $package:$arch" >&2; exit 1; }
     done
     plan=$(sysroot_apt -s -q -o Dir::State::status=/dev/null install "${debs[@]}")
-    printf 'a fresh arm64 %s system would get %d packages with them\n' "$release" \
+    printf 'a fresh %s %s system would get %d packages with them\n' "$arch" "$release" \
         "$(grep -c '^Inst' <<<"$plan")"
     took "unpacked into the sysroot, dependencies resolved by apt" "$start"
     start=$(date +%s)
     install -D -m 0755 "$top/build/clientlib/tavisk_example_signin" "$sysroot/opt/example/signin"
-    unshare --mount --propagation private --net --fork --kill-child "$0" sign-in-here
+    unshare --mount --propagation private --net --fork --kill-child "$0" "$arch" sign-in-here
     took "sign-ins under emulation" "$start"
 }
 
@@ -178,39 +187,42 @@ sign_in_here() {
     mount -t tmpfs -o mode=1777 tmpfs /tmp
     mkdir -m 1777 /tmp/.X11-unix
     Xvfb :0 -nolisten tcp -screen 0 1024x768x24 2>/dev/null &
-    local xvfb=$! provider provider_log=/tmp/provider.log url
+    xvfb=$!
+    local provider_log=/tmp/provider.log url
     for _ in $(seq 100); do [ -e /tmp/.X11-unix/X0 ] && break; sleep 0.1; done
     coproc PROVIDER { exec python3 tools/demo/demo_provider.py --auto-submit \
         --auto-submit-delay-ms 300 2>"$provider_log"; }
     provider=$PROVIDER_PID
-    read -r -t 30 url <&"${PROVIDER[0]}"
     trap 'kill $xvfb $provider 2>/dev/null' EXIT
+    read -r -t 30 url <&"${PROVIDER[0]}"
     local redirect=ms-appx-web://demo.example/signed-in
-    url="$url?redirect_uri=$redirect&state=arm64"
-    # The emulated programs start others through the emulated-exec copies (see there); the
-    # engine's own processes through QTWEBENGINEPROCESS_PATH, the helper through --helper, and
-    # the library's example finds one on PATH.
+    url="$url?redirect_uri=$redirect&state=$arch"
+    # The emulated programs start others through the emulated-exec copies (see there): the
+    # engine its own processes through QTWEBENGINEPROCESS_PATH, the client the helper through
+    # --helper, and the library's example finds one on PATH. The environment is set out here, as
+    # the sysroot has no program this machine can run but qemu; PATH's sbin folders are for
+    # scripts/chroot-run.sh on the way in.
     run_emulated() {
-        timeout 300 scripts/chroot-run.sh "$sysroot" --net env -i PATH="$emu/usr/bin:/usr/bin:/bin" \
-            HOME=/root LANG=C.UTF-8 DISPLAY=:0 QTWEBENGINE_DISABLE_SANDBOX=1 \
+        env -i PATH="$emu/usr/bin:/usr/sbin:/usr/bin:/sbin:/bin" HOME=/root LANG=C.UTF-8 \
+            DISPLAY=:0 QTWEBENGINE_DISABLE_SANDBOX=1 \
             QTWEBENGINEPROCESS_PATH="$emu/usr/lib/qt6/libexec/QtWebEngineProcess" \
-            "$emu/qemu" -0 "$1" "$@"
+            timeout 300 scripts/chroot-run.sh "$sysroot" --net "$emu/qemu" -0 "$1" "$@"
     }
     local start got
     start=$(date +%s)
     got=$(run_emulated /usr/bin/corvane-tavisk-client --helper="$emu/usr/bin/corvane-tavisk" \
-        --url "$url" --redirect-uri "$redirect" --title "arm64" --timeout-ms 240000)
-    [[ $got == "$redirect?code="*"&state=arm64" ]] || { echo "sign-in gave: $got" >&2; exit 1; }
-    grep -q "page on Linux aarch64" "$provider_log" \
-        || { echo "the page did not run on aarch64:" >&2; cat "$provider_log" >&2; exit 1; }
-    took "signed in with the installed client and helper, the page on Linux aarch64" "$start"
+        --url "$url" --redirect-uri "$redirect" --title "$arch" --timeout-ms 240000)
+    [[ $got == "$redirect?code="*"&state=$arch" ]] || { echo "sign-in gave: $got" >&2; exit 1; }
+    grep -q "page on $platform)" "$provider_log" \
+        || { echo "the page did not run on $platform:" >&2; cat "$provider_log" >&2; exit 1; }
+    took "signed in with the installed client and helper, the page on $platform" "$start"
     start=$(date +%s)
     got=$(run_emulated /opt/example/signin "$url" "$redirect")
-    [[ $got == "$redirect?code="*"&state=arm64" ]] || { echo "example gave: $got" >&2; exit 1; }
+    [[ $got == "$redirect?code="*"&state=$arch" ]] || { echo "example gave: $got" >&2; exit 1; }
     took "signed in with the client library's example" "$start"
 }
 
-case "${1:-all}" in
+case "$step" in
 sysroot) make_sysroot ;;
 package) cross_package ;;
 check) check_packages ;;
@@ -221,7 +233,7 @@ all)
     check_packages
     ;;
 *)
-    echo "usage: cross-arm64.sh [sysroot|package|check|all]" >&2
+    echo "usage: cross-package.sh arm64|armhf [sysroot|package|check]" >&2
     exit 64
     ;;
 esac

@@ -5,7 +5,7 @@ from the .deb files left in SYSROOT/var/cache/apt/archives, reading only their c
 (reading every package's files took minutes): each package's status, its shlibs, symbols and
 triggers files, and as its file list the shared libraries those files name, which is all that
 dpkg-shlibdeps looks up. SHLIBDEPS_ADMINDIR gets the same database with every listed path inside
-the sysroot, for dpkg-shlibdeps run from outside it (scripts/arm64/dpkg-shlibdeps).
+the sysroot, for dpkg-shlibdeps run from outside it (scripts/cross/dpkg-shlibdeps).
 Standard library only: one process for some hundred packages."""
 
 import glob
