@@ -68,7 +68,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # A cross build's packages are of the target's architecture (CPack would name this machine's),
 # found from the toolchain's multiarch triplet. Their dependencies come from the sysroot's
-# libraries and dpkg database, through scripts/arm64/dpkg-shlibdeps (scripts/cross-arm64.sh).
+# libraries and dpkg database, through scripts/cross/dpkg-shlibdeps (scripts/cross-package.sh).
 if(CMAKE_CROSSCOMPILING)
     execute_process(COMMAND dpkg-architecture -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
         OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
