@@ -26,9 +26,10 @@ cd "$root"
 arch=${1:?usage: cross-package.sh arm64|armhf [sysroot|package|check]}
 step=${2:-all}
 case "$arch" in
-# The renderer's navigator.platform under qemu tells that the page ran on the target.
-arm64) triplet=aarch64-linux-gnu qemu_name=qemu-aarch64 platform="Linux aarch64" ;;
-armhf) triplet=arm-linux-gnueabihf qemu_name=qemu-arm platform="Linux armv7l" ;;
+# The page tells the processor its renderer runs on, from the user agent's client hints (the
+# engine reads it from the system, which qemu answers as the target would).
+arm64) triplet=aarch64-linux-gnu qemu_name=qemu-aarch64 platform="arm 64-bit" ;;
+armhf) triplet=arm-linux-gnueabihf qemu_name=qemu-arm platform="arm 32-bit" ;;
 *) echo "cross-package.sh: arm64 or armhf, not '$arch'" >&2; exit 64 ;;
 esac
 release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
@@ -98,6 +99,12 @@ make_sysroot() {
     # mmdebstrap's extract variant unpacked the packages without dpkg: their dpkg database.
     python3 scripts/cross/register-packages.py "$sysroot" "$arch" "$triplet" "$top/shlibdeps-admin"
     rm -f "$sysroot"/var/cache/apt/archives/*.deb
+    # Debian 13's packages keep everything under /usr and leave /bin, /lib and /sbin to the
+    # merged-/usr links, which the extract variant does not make; programs name their loader
+    # under /lib.
+    for dir in bin lib sbin; do
+        [ -e "$sysroot/$dir" ] || ln -s "usr/$dir" "$sysroot/$dir"
+    done
     # What scripts/chroot-run.sh mounts on, and a home for the engine's profile.
     mkdir -p "$sysroot"/{proc,sys,dev,tmp,run,root}
     add_emulation
@@ -176,13 +183,16 @@ check_packages() {
     took "unpacked into the sysroot, dependencies resolved by apt" "$start"
     start=$(date +%s)
     install -D -m 0755 "$top/build/clientlib/tavisk_example_signin" "$sysroot/opt/example/signin"
-    unshare --mount --propagation private --net --fork --kill-child "$0" "$arch" sign-in-here
+    # Propagation is made private inside: in a chroot (the Debian 13 run), / is no mount point
+    # and unshare's own --propagation private fails, but there the mounts are private already.
+    unshare --mount --propagation unchanged --net --fork --kill-child "$0" "$arch" sign-in-here
     took "sign-ins under emulation" "$start"
 }
 
 # In mount and network namespaces of this script's own: a private /tmp for Xvfb's socket and
 # lock, and a loopback that only the demo provider and the emulated programs share.
 sign_in_here() {
+    mount --make-rprivate / 2>/dev/null || ! mountpoint -q /
     ip link set lo up
     mount -t tmpfs -o mode=1777 tmpfs /tmp
     mkdir -m 1777 /tmp/.X11-unix
@@ -201,10 +211,12 @@ sign_in_here() {
     # engine its own processes through QTWEBENGINEPROCESS_PATH, the client the helper through
     # --helper, and the library's example finds one on PATH. The environment is set out here, as
     # the sysroot has no program this machine can run but qemu; PATH's sbin folders are for
-    # scripts/chroot-run.sh on the way in.
+    # scripts/chroot-run.sh on the way in. These namespaces are already this run's own, so it
+    # only mounts and enters the chroot (TAVISK_CHROOT_NAMESPACED), as it cannot make new ones
+    # from inside a chroot.
     run_emulated() {
         env -i PATH="$emu/usr/bin:/usr/sbin:/usr/bin:/sbin:/bin" HOME=/root LANG=C.UTF-8 \
-            DISPLAY=:0 QTWEBENGINE_DISABLE_SANDBOX=1 \
+            DISPLAY=:0 QTWEBENGINE_DISABLE_SANDBOX=1 TAVISK_CHROOT_NAMESPACED=1 \
             QTWEBENGINEPROCESS_PATH="$emu/usr/lib/qt6/libexec/QtWebEngineProcess" \
             timeout 300 scripts/chroot-run.sh "$sysroot" --net "$emu/qemu" -0 "$1" "$@"
     }
@@ -213,8 +225,9 @@ sign_in_here() {
     got=$(run_emulated /usr/bin/corvane-tavisk-client --helper="$emu/usr/bin/corvane-tavisk" \
         --url "$url" --redirect-uri "$redirect" --title "$arch" --timeout-ms 240000)
     [[ $got == "$redirect?code="*"&state=$arch" ]] || { echo "sign-in gave: $got" >&2; exit 1; }
-    grep -q "page on $platform)" "$provider_log" \
+    grep -q "page on .*, $platform)" "$provider_log" \
         || { echo "the page did not run on $platform:" >&2; cat "$provider_log" >&2; exit 1; }
+    grep -o "page on [^)]*" "$provider_log"
     took "signed in with the installed client and helper, the page on $platform" "$start"
     start=$(date +%s)
     got=$(run_emulated /opt/example/signin "$url" "$redirect")
