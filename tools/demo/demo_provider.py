@@ -83,7 +83,9 @@ setTimeout(function () {
     return;
   }
   hints.getHighEntropyValues(["architecture", "bitness"]).then(function (values) {
-    submit(navigator.platform + ", " + values.architecture + " " + values.bitness + "-bit");
+    // Qt 6.4's engine answers with empty values.
+    submit(navigator.platform + (values.architecture
+        ? ", " + values.architecture + " " + values.bitness + "-bit" : ""));
   }, function () { submit(navigator.platform); });
 }, %d);
 </script>
