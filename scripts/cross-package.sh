@@ -133,7 +133,10 @@ cross_package() {
     [ -e "$stamp" ] || { echo "cross-package.sh: no sysroot yet: run 'cross-package.sh sysroot'" >&2; exit 1; }
     check_qt_versions
     start=$(date +%s)
-    cmake -S . -B "$top/build" -G Ninja --toolchain cmake/toolchains/debian-cross.cmake \
+    # The toolchain is read on the first configure only (CMake warns of it as unused after).
+    local toolchain=()
+    [ -e "$top/build/CMakeCache.txt" ] || toolchain=(--toolchain cmake/toolchains/debian-cross.cmake)
+    cmake -S . -B "$top/build" -G Ninja "${toolchain[@]}" \
         -DTAVISK_CROSS_ARCH="$arch" -DCMAKE_SYSROOT="$sysroot" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
     cmake --build "$top/build" -j "$jobs"
