@@ -189,14 +189,18 @@ check_packages() {
     install -D -m 0755 "$top/build/clientlib/tavisk_example_signin" "$sysroot/opt/example/signin"
     # Propagation is made private inside: in a chroot (the Debian 13 run), / is no mount point
     # and unshare's own --propagation private fails, but there the mounts are private already.
-    unshare --mount --propagation unchanged --net --fork --kill-child "$0" "$arch" sign-in-here
+    # A PID namespace of its own ends every process left when the script ends (the engine's
+    # processes outlive a helper that crashed).
+    unshare --mount --propagation unchanged --net --pid --fork --kill-child \
+        "$0" "$arch" sign-in-here
     took "sign-ins under emulation" "$start"
 }
 
-# In mount and network namespaces of this script's own: a private /tmp for Xvfb's socket and
-# lock, and a loopback that only the demo provider and the emulated programs share.
+# In mount, network and PID namespaces of this script's own: a private /tmp for Xvfb's socket and
+# lock, a loopback that only the demo provider and the emulated programs share, and their /proc.
 sign_in_here() {
     mount --make-rprivate / 2>/dev/null || ! mountpoint -q /
+    mount -t proc proc /proc
     ip link set lo up
     mount -t tmpfs -o mode=1777 tmpfs /tmp
     mkdir -m 1777 /tmp/.X11-unix

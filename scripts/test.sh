@@ -70,9 +70,9 @@ TAVISK_PACKAGES=build/packages /usr/bin/python3 tests/e2e/package/test_package.p
 # build-ARCH-$release/, unpacked into a sysroot there (kept, with a stamp), their dependencies
 # resolved by its apt, and signed in with under qemu. In the chroot the sysroots were made before
 # the suite, which runs without the mirror there (scripts/test-in-chroot.sh).
-#   TAVISK_CROSS_ARCHES="arm64 armhf"   the architectures (default arm64; "" for none). armhf's
-#                                       packages are made and resolved the same way, but under
-#                                       qemu-arm its sign-in dies of a bus error (docs/arm.md).
+#   TAVISK_CROSS_ARCHES="arm64 armhf"   the architectures (default arm64; "" for none). armhf
+#                                       passes on Debian 13, but on Debian 12 its sign-in dies
+#                                       of a bus error under qemu-arm (docs/arm.md).
 export TAVISK_CROSS_ARCHES=${TAVISK_CROSS_ARCHES-arm64}
 cross_stages() {
     for arch in $TAVISK_CROSS_ARCHES; do
