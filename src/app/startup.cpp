@@ -15,9 +15,11 @@
 #include "engine/renderingchoice.h"
 #include "platform/handles.h"
 #include "signin/helperstate.h"
+#include "signin/sessionstore.h"
 #include "webview/authwindow.h"
 #include "webview/brokerschemehandler.h"
 #include "webview/pagedialogs.h"
+#include "webview/sessionprofiles.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -132,6 +134,8 @@ int runHelper(int argc, char **argv)
 
     HelperState state;
     state.proxy = proxy;
+    SessionRegistry sessions(helperDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+    state.sessions = &sessions;
     QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
     state.defaultUserAgent = profile->httpUserAgent().toStdString();
     // The engine sends no Accept-Language of its own: without this, every provider would show
@@ -139,9 +143,18 @@ int runHelper(int argc, char **argv)
     profile->setHttpAcceptLanguage(QString::fromStdString(acceptLanguageFor(std::getenv)));
 
     BrokerSchemeHandler schemeHandler(&state);
-    profile->installUrlSchemeHandler(BrokerSchemeHandler::schemeName(), &schemeHandler);
     PageDialogsHandler dialogsHandler(&state);
-    profile->installUrlSchemeHandler(PageDialogsHandler::schemeName(), &dialogsHandler);
+    const SessionProfiles::SchemeHandlers schemeHandlers{
+        {BrokerSchemeHandler::schemeName(), &schemeHandler},
+        {PageDialogsHandler::schemeName(), &dialogsHandler},
+    };
+    for (const auto &[scheme, handler] : schemeHandlers)
+        profile->installUrlSchemeHandler(scheme, handler);
+    // Declared after the handlers it uses, so that it goes, with the kept sessions' profiles,
+    // before them.
+    SessionProfiles profiles(profile, schemeHandlers, profile->httpAcceptLanguage(),
+                             sessions.dataFolder());
+    state.profiles = &profiles;
 
     const GuiCalls gui = queuedGuiCalls();
     std::thread commandThread(commandLoop, &state, std::cref(gui));

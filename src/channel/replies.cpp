@@ -32,11 +32,13 @@ void replyResult(std::int64_t id, const QJsonValue &result)
     writeMessage(reply);
 }
 
-void replyError(std::int64_t id, const std::string &message)
+void replyError(std::int64_t id, const std::string &message, const QJsonObject &data)
 {
     QJsonObject error;
     error.insert(QStringLiteral("code"), QJsonValue(1));
     error.insert(QStringLiteral("message"), QString::fromStdString(message));
+    if (!data.isEmpty())
+        error.insert(QStringLiteral("data"), data);
     QJsonObject reply;
     reply.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
     reply.insert(QStringLiteral("id"), QJsonValue(static_cast<double>(id)));

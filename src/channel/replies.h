@@ -22,5 +22,7 @@ void writeMessage(const QJsonObject &message);
 // {"id":id,"jsonrpc":"2.0","result":result}
 void replyResult(std::int64_t id, const QJsonValue &result);
 
-// {"error":{"code":1,"message":message},"id":id,"jsonrpc":"2.0"}
-void replyError(std::int64_t id, const std::string &message);
+// {"error":{"code":1,"message":message},"id":id,"jsonrpc":"2.0"}, with "data" in the error
+// object when `data` is not empty.
+void replyError(std::int64_t id, const std::string &message,
+                const QJsonObject &data = QJsonObject());

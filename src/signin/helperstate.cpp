@@ -2,7 +2,7 @@
 
 void HelperState::completeNavigation(bool success, const std::string &redirectUrl,
                                      const std::string &message,
-                                     const std::optional<FormFields> &form)
+                                     const std::optional<FormFields> &form, const ErrorData &data)
 {
     if (activeWait == nullptr)
         return;
@@ -14,6 +14,7 @@ void HelperState::completeNavigation(bool success, const std::string &redirectUr
         wait.redirectUrl = redirectUrl;
         wait.message = message;
         wait.form = form;
+        wait.data = data;
     }
     // Notified while our caller still holds HelperState::mutex: the waiter cannot withdraw and
     // destroy the wait before this call is done with it.

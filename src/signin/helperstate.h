@@ -5,11 +5,17 @@
 #include "signin/formpost.h"
 
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 
 class AuthWindow;
+class SessionProfiles;
+class SessionRegistry;
+
+// Further facts of an error reply, sent as its "data" object of strings; empty: no "data".
+using ErrorData = std::map<std::string, std::string>;
 
 // The wait of one navigate request: a local object of the command thread for that request.
 // Every field but the mutex is guarded by `mutex`; once the wait has been withdrawn from
@@ -21,6 +27,7 @@ struct NavigationWait {
     bool success = false;              // the sign-in reached the redirect URI without an error
     std::string redirectUrl;           // the URL that completed the wait, on success
     std::string message;               // the reason of a failure
+    ErrorData data;                    // what the failure's reply says besides its message
     std::optional<FormFields> form;    // on success, the form posted to the redirect URI, if any
 };
 
@@ -33,8 +40,18 @@ struct HelperState {
     // Guarded by `mutex`. The redirect URI of the most recently accepted navigate request; it
     // keeps its value after that request ends.
     std::string redirectUri;
+    // Guarded by `mutex`. Whether the most recently accepted navigate request is silent: no
+    // window is shown and nothing may ask the person. It keeps its value after that request
+    // ends, so that what its page still asks for on the way out is never shown either.
+    bool silent = false;
+    // Command thread only, no lock. The kept sessions this helper may use; set once at start-up
+    // before the command thread exists, owned by the entry point; null: none may be used.
+    SessionRegistry *sessions = nullptr;
     // GUI thread only, no lock. The one sign-in window, owned here; deleted by quitApplication.
     AuthWindow *window = nullptr;
+    // GUI thread only, no lock. The web profiles of the sign-ins; set once at start-up, owned
+    // by the entry point.
+    SessionProfiles *profiles = nullptr;
     // Written once at start-up before the command thread exists; read without a lock.
     std::string defaultUserAgent;
     // The proxies the engine was told of, for naming one that asks for a password. Written once
@@ -45,5 +62,6 @@ struct HelperState {
     // withdraws it. Does nothing when no wait is in flight. The caller holds `mutex`.
     void completeNavigation(bool success, const std::string &redirectUrl,
                             const std::string &message,
-                            const std::optional<FormFields> &form = std::nullopt);
+                            const std::optional<FormFields> &form = std::nullopt,
+                            const ErrorData &data = ErrorData());
 };

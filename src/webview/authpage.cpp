@@ -2,6 +2,7 @@
 
 #include "signin/helperstate.h"
 #include "signin/redirect.h"
+#include "signin/silentsignin.h"
 #include "webview/authwindow.h"
 #include "webview/brokerschemehandler.h"
 #include "webview/certificatechooser.h"
@@ -88,6 +89,9 @@ void AuthPage::discard()
 QWebEnginePage *AuthPage::createWindow(WebWindowType type)
 {
     Q_UNUSED(type);
+    AuthWindow *window = state->window;
+    if (window == nullptr || !window->mayAsk("popup"))
+        return nullptr;
     auto *popup = new AuthPage(state, profile(), parent());
     Q_EMIT popupCreated(popup);
     return popup;
@@ -113,7 +117,7 @@ void AuthPage::onSelectClientCertificate(QWebEngineClientCertificateSelection se
     // the window that shows this page; the chooser belongs to the sign-in and closes with it.
     AuthWindow *window = state->window;
     QWebEngineView *view = QWebEngineView::forPage(this);
-    if (window == nullptr || !window->isSignInOpen() || view == nullptr) {
+    if (window == nullptr || view == nullptr || !window->mayAsk("certificate")) {
         selection.selectNone();
         return;
     }
@@ -141,7 +145,7 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
     // Only the person's answer is sent; with nobody to ask, the challenge is cancelled.
     AuthWindow *window = state->window;
     QWebEngineView *view = QWebEngineView::forPage(this);
-    if (window == nullptr || !window->isSignInOpen() || view == nullptr) {
+    if (window == nullptr || view == nullptr || !window->mayAsk("credentials")) {
         *authenticator = QAuthenticator();
         return;
     }
@@ -172,14 +176,19 @@ void AuthPage::denyPermissionRequests()
     // Left unanswered, a request stays pending and the page waits on it forever; a sign-in
     // needs no camera, location or notification, so every request is denied without a prompt.
     // Qt 6.8 hands each request over as an object of its own and deprecates the older signal.
+    // A silent sign-in that a page asks for a permission needs a person, and ends.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
     connect(this, &QWebEnginePage::permissionRequested, this,
-            [](QWebEnginePermission permission) { permission.deny(); });
+            [this](QWebEnginePermission permission) {
+                permission.deny();
+                endSilentSignIn(*state, "permission");
+            });
 #else
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             [this](const QUrl &securityOrigin, QWebEnginePage::Feature feature) {
                 setFeaturePermission(securityOrigin, feature,
                                      QWebEnginePage::PermissionDeniedByUser);
+                endSilentSignIn(*state, "permission");
             });
 #endif
 }

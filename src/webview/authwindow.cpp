@@ -2,10 +2,13 @@
 
 #include "channel/guicalls.h"
 #include "signin/helperstate.h"
+#include "signin/silentsignin.h"
 #include "signin/siteorigin.h"
 #include "webview/authpage.h"
 #include "webview/loadingview.h"
 #include "webview/originstrip.h"
+#include "webview/sessionprofiles.h"
+#include "webview/silentwatch.h"
 #include "webview/windowactivation.h"
 
 #include <QCloseEvent>
@@ -182,7 +185,7 @@ AuthWindow::AuthWindow(HelperState *state)
     loadingView->hide();
     setCentralWidget(underStrip(strip, pageArea, this));
     offerOnlyEditingMenu(view);
-    page = newPage(view);
+    page = newPage(state->profiles->runProfile(), view);
     view->setPage(page);
 
     addZoomKeys(this, [this](int direction) { zoomPage(direction); });
@@ -195,9 +198,9 @@ AuthWindow::~AuthWindow()
     dropSignInWidgets();
 }
 
-AuthPage *AuthWindow::newPage(QObject *parent)
+AuthPage *AuthWindow::newPage(QWebEngineProfile *profile, QObject *parent)
 {
-    auto *fresh = new AuthPage(state, QWebEngineProfile::defaultProfile(), parent);
+    auto *fresh = new AuthPage(state, profile, parent);
     connect(fresh, &AuthPage::popupCreated, this, &AuthWindow::onPopupCreated);
     followInStrip(strip, fresh);
     fresh->setZoomFactor(zoomFactor);
@@ -210,14 +213,42 @@ void AuthWindow::zoomPage(int direction)
     page->setZoomFactor(zoomFactor);
 }
 
+void AuthWindow::usePageOf(QWebEngineProfile *profile)
+{
+    if (page->profile() == profile)
+        return;
+    AuthPage *unused = page;
+    page = newPage(profile, view);
+    view->setPage(page);
+    unused->discard();
+}
+
+bool AuthWindow::mayAsk(const char *reason)
+{
+    return signInOpen && !endSilentSignIn(*state, reason);
+}
+
 void AuthWindow::beginSignIn(const SignInPage &signIn)
 {
     signInOpen = true;
+    QWebEngineProfile *profile = state->profiles->profileFor(signIn);
+    usePageOf(profile);
     const std::string activationToken = signInActivationToken(signIn.activationToken);
     setWindowTitle(literalWindowTitle(signIn.title));
+    connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
+    // Set on every sign-in, so that one request's user agent never carries over to the next.
+    const std::string &userAgent
+        = signIn.userAgent.empty() ? state->defaultUserAgent : signIn.userAgent;
+    profile->setHttpUserAgent(QString::fromStdString(userAgent));
+    if (signIn.silent) {
+        // Nothing is shown, raised or focused, and no parent is looked up: the page loads in the
+        // hidden window until it reaches the redirect URI or needs a person.
+        watchSilentSignIn(state, page);
+        page->setUrl(signIn.url);
+        return;
+    }
     fitToScreen(this);
     parent.prepare(this, signIn.parent);
-    connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
     // Until the first frame of the first page (the engine reports the page's size with it), or
     // the end of its load when it fails before one.
     strip->showSite(signIn.url);
@@ -242,10 +273,6 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
                 view->setFocus();
         },
         Qt::SingleShotConnection);
-    // Set on every sign-in, so that one request's user agent never carries over to the next.
-    const std::string &userAgent
-        = signIn.userAgent.empty() ? state->defaultUserAgent : signIn.userAgent;
-    QWebEngineProfile::defaultProfile()->setHttpUserAgent(QString::fromStdString(userAgent));
     page->setUrl(signIn.url);
 }
 
@@ -259,7 +286,7 @@ void AuthWindow::endSignIn()
     // The next page replaces this one before it goes, so the view never shows the old content
     // again and nothing of it (history, scripts, timers) survives into the next sign-in.
     AuthPage *ended = page;
-    page = newPage(view);
+    page = newPage(state->profiles->runProfile(), view);
     view->setPage(page);
     ended->discard();
     cancelActivation(this);
@@ -269,6 +296,7 @@ void AuthWindow::endSignIn()
     // on no window, so that every key is lost; a new window is mapped and focused as such.
     if (QWindow *native = windowHandle())
         native->destroy();
+    state->profiles->keepStoredDataPrivate();
 }
 
 void AuthWindow::dropSignInWidgets()

@@ -12,6 +12,7 @@ struct SignInPage;
 class AuthPage;
 class LoadingView;
 class OriginStrip;
+class QWebEngineProfile;
 class QWebEngineView;
 
 // A top-level frame, titled as the client asks, holding the browser view of the sign-in in
@@ -38,6 +39,9 @@ public:
     void endSignIn();
     // True between beginSignIn and endSignIn.
     bool isSignInOpen() const { return signInOpen; }
+    // True when the sign-in in flight may ask the person about `reason` (signin/silentsignin.h):
+    // it is open and not silent. A silent one ends here with "interaction_required".
+    bool mayAsk(const char *reason);
     // Makes `widget` part of the sign-in in flight: endSignIn closes it.
     void adoptSignInWidget(QWidget *widget);
 
@@ -49,7 +53,9 @@ private Q_SLOTS:
     void onPopupCreated(AuthPage *popup);
 
 private:
-    AuthPage *newPage(QObject *parent);
+    AuthPage *newPage(QWebEngineProfile *profile, QObject *parent);
+    // The fresh page of a sign-in that runs in `profile`: the one waiting, or one in its place.
+    void usePageOf(QWebEngineProfile *profile);
     // Zooms the page one step in (+1) or out (-1), or back to 100% (0).
     void zoomPage(int direction);
     // Deletes the popups, dialogs and choosers of the sign-in; each unanswered one answers as

@@ -139,7 +139,7 @@ void PageDialogsHandler::requestStarted(QWebEngineUrlRequestJob *job)
     DialogKind kind = DialogKind::Alert;
     AuthWindow *window = state->window;
     if (!dialogKindOf(job->requestUrl().path(), &kind) || window == nullptr
-        || !window->isSignInOpen()) {
+        || !window->mayAsk("dialog")) {
         answer->give(false);
         return;
     }

@@ -139,12 +139,14 @@ bool isPasskeyPath(const QString &path)
 void passkeyRequestStarted(HelperState *state, QWebEngineUrlRequestJob *job)
 {
     AuthWindow *window = state->window;
-    if (window == nullptr || !window->isSignInOpen()) {
-        // A page of no sign-in: its request keeps only its timeout.
+    const bool waitStarts = job->requestUrl().path() == QLatin1String("passkey-wait");
+    if (window == nullptr || !window->isSignInOpen()
+        || (waitStarts && !window->mayAsk("passkey"))) {
+        // A page of no sign-in, or of a silent one: its request keeps only its timeout.
         answer(job, QByteArray());
         return;
     }
-    if (job->requestUrl().path() == QLatin1String("passkey-wait")) {
+    if (waitStarts) {
         PasskeyRequests::of(window)->waitStarted(job, siteOf(job));
     } else {
         PasskeyRequests::of(window)->waitEnded(requestId(job));
@@ -333,7 +335,7 @@ void followEnginePasskeySteps(HelperState *state, QWebEnginePage *page)
 {
     QObject::connect(page, &QWebEnginePage::webAuthUxRequested, page, [state](UxRequest *request) {
         AuthWindow *window = state->window;
-        if (window == nullptr || !window->isSignInOpen()) {
+        if (window == nullptr || !window->mayAsk("passkey")) {
             request->cancel();
             return;
         }
