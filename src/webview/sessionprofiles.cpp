@@ -3,6 +3,8 @@
 #include "channel/guicalls.h"
 #include "signin/sessionstore.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QWebEngineProfile>
 
 SessionProfiles::SessionProfiles(QWebEngineProfile *runProfile, SchemeHandlers handlers,
@@ -28,12 +30,20 @@ QWebEngineProfile *SessionProfiles::profileFor(const SignInPage &page)
     const auto found = kept.find(page.session);
     if (found != kept.end())
         return found->second;
-    // A storage name makes a profile that keeps its data on disk; both folders are set before
-    // the first page uses it, so nothing goes to the engine's default places.
-    auto *profile = new QWebEngineProfile(QString::fromStdString(page.session));
+    // A storage name makes a profile that keeps its data on disk, in the session's folder once
+    // both paths are set, before the first page uses it.
+    const QString name = QString::fromStdString(page.session);
+    auto *profile = new QWebEngineProfile(name);
     const QString folder = QString::fromStdString(page.sessionFolder);
     profile->setPersistentStoragePath(folder);
     profile->setCachePath(folder + QStringLiteral("/cache"));
+    // The engine writes its preferences at the default place of the name (the application's
+    // data folder, QtWebEngine/<name>) as the profile is made, before the path can be set; that
+    // copy is never read again, and would outlive a forget.
+    const QString defaultPlace = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+        + QStringLiteral("/QtWebEngine");
+    QDir(defaultPlace + QLatin1Char('/') + name).removeRecursively();
+    QDir().rmdir(defaultPlace);
     // Cookies the provider made persistent ("keep me signed in") are kept; session cookies end
     // with the run, as in a browser. ForcePersistentCookies would keep those too.
     profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);

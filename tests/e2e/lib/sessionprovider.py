@@ -3,7 +3,8 @@
 GET /authorize?redirect_uri=...&state=... sends a visitor whose cookie names a live session
 straight on to redirect_uri?code=...&state=... (a 302, or with how="script" a page whose script
 replaces its location); anyone else gets a sign-in page with a user-name field, a "Keep me
-signed in" box and a "Sign in" button. POST /login starts a session: its cookie is persistent
+signed in" box and a "Sign in" button (with &auto=NAME, a script fills in NAME, ticks the box
+and submits at once: a person, for benchmarks). POST /login starts a session: its cookie is persistent
 (Max-Age) when the box was ticked, a session cookie otherwise; then it sends the browser on to
 the redirect URI. GET /logout is the end-session address: it ends the session the cookie names
 and sends the browser to post_logout_redirect_uri. Every request is recorded with the cookie it
@@ -31,8 +32,14 @@ _SIGN_IN_PAGE = """<!DOCTYPE html>
   <label>User name <input id="username" name="username" type="text"></label>
   <label><input id="remember" name="remember" type="checkbox" value="1"> Keep me signed in</label>
   <button id="signin" type="submit">Sign in</button>
-</form></body></html>
+</form>{auto}</body></html>
 """
+
+_AUTO_SUBMIT = """<script>
+  document.getElementById("username").value = {name};
+  document.getElementById("remember").checked = true;
+  document.forms[0].submit();
+</script>"""
 
 _SCRIPT_REDIRECT = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>Signing you in</title></head>
@@ -79,9 +86,11 @@ class SessionProvider:
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
-    def authorize_url(self, redirect_uri, state="s1"):
-        return self.url("/authorize?" + urllib.parse.urlencode(
-            {"redirect_uri": redirect_uri, "state": state}))
+    def authorize_url(self, redirect_uri, state="s1", auto=None):
+        params = {"redirect_uri": redirect_uri, "state": state}
+        if auto is not None:
+            params["auto"] = auto
+        return self.url("/authorize?" + urllib.parse.urlencode(params))
 
     def logout_url(self, post_logout_redirect_uri):
         return self.url("/logout?" + urllib.parse.urlencode(
@@ -127,9 +136,11 @@ class SessionProvider:
             session = self._session_of(handler)
             if method == "GET" and path == "/authorize":
                 if session is None:
+                    auto = params.get("auto")
                     return self._send(handler, 200, _SIGN_IN_PAGE.format(
                         redirect_uri=html.escape(params.get("redirect_uri", "")),
-                        state=html.escape(params.get("state", ""))))
+                        state=html.escape(params.get("state", "")),
+                        auto=_AUTO_SUBMIT.format(name=json.dumps(auto)) if auto else ""))
                 target = self._code_redirect(params["redirect_uri"], params.get("state", ""))
                 if self.how == "script":
                     return self._send(handler, 200, _SCRIPT_REDIRECT.format(

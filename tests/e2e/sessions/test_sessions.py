@@ -147,6 +147,17 @@ class SessionTest(SignInFixture):
         self.end(first)
         self.assert_private()
         self.report_what_is_stored(os.path.join(self.sessions_folder, "work"))
+        # All of it in the session's folder, none at the engine's default places, and no
+        # authorisation code in any of it.
+        self.assertEqual(sorted(os.listdir(os.path.join(self.data_home, "corvane-tavisk"))),
+                         ["sessions"])
+        self.assertEqual(sorted(os.listdir(self.sessions_folder)), ["work", "work.lock"])
+        for path in self.files_written():
+            self.assertNotIn("QtWebEngine", path)
+            with open(path, "rb") as f:
+                contents = f.read()
+            for code in self.idp.codes:
+                self.assertNotIn(code.encode(), contents, "an authorisation code in " + path)
 
         watcher = MapWatcher(self.xserver.display)
         self.addCleanup(lambda: watcher._stop.is_set() or watcher.stop())
