@@ -34,7 +34,8 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e", "lib"))
 import helperproc  # noqa: E402
 import sessionprovider  # noqa: E402
-from accessibility import PAGE, PAINT_TIMEOUT, SETTLE_SECONDS, tree_memory_kib  # noqa: E402
+from accessibility import (PAINT_TIMEOUT, SETTLE_SECONDS, first_paint_ms,  # noqa: E402
+                           tree_memory_kib)
 
 REDIRECT = "ms-appx-web://bench.example/cb"
 
@@ -60,20 +61,8 @@ def one_run(binary, session, display, server):
             helper.send({"jsonrpc": "2.0", "id": 1, "method": "hello"})
             helper.reply(PAINT_TIMEOUT)
             hello_ms = (time.monotonic() - started) * 1000.0
-            before = len(server.requests)
-            path = "/page%d" % before
-            server.routes[path] = PAGE
-            params = {"url": server.url(path), "title": "Sign in", "redirect_uri": REDIRECT}
-            if session:
-                params["session"] = "bench"
-            written_ms = time.time() * 1000.0
-            helper.send({"jsonrpc": "2.0", "id": 2, "method": "navigate", "params": params})
-            report = helperproc.wait_until(
-                lambda: next((r for r in server.requests[before:] if r.startswith("/paint?at=")),
-                             None), PAINT_TIMEOUT)
-            if report is None:
-                raise AssertionError("no first paint within %d s" % PAINT_TIMEOUT)
-            paint_ms = float(report.split("=", 1)[1]) - written_ms
+            extra = {"session": "bench"} if session else {}
+            paint_ms = first_paint_ms(helper, server, **extra)
             time.sleep(SETTLE_SECONDS)
             pss, private = tree_memory_kib(helper.pid)
             helper.send({"jsonrpc": "2.0", "id": 3, "method": "exit"})

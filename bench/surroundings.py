@@ -30,7 +30,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e", "lib"))
 import helperproc  # noqa: E402
-from accessibility import PAGE, PAINT_TIMEOUT, SETTLE_SECONDS, tree_memory_kib  # noqa: E402
+from accessibility import (PAINT_TIMEOUT, SETTLE_SECONDS, first_paint_ms,  # noqa: E402
+                           tree_memory_kib)
 
 LOCALES = ("LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG")
 
@@ -46,19 +47,7 @@ def one_run(binary, lang, display, server):
         helper.send({"jsonrpc": "2.0", "id": 1, "method": "hello"})
         helper.reply(PAINT_TIMEOUT)
         hello_ms = (time.monotonic() - started) * 1000.0
-        before = len(server.requests)
-        path = "/page%d" % before
-        server.routes[path] = PAGE
-        written_ms = time.time() * 1000.0
-        helper.send({"jsonrpc": "2.0", "id": 2, "method": "navigate",
-                     "params": {"url": server.url(path), "title": "Sign in",
-                                "redirect_uri": "ms-appx-web://bench.example/cb"}})
-        report = helperproc.wait_until(
-            lambda: next((r for r in server.requests[before:] if r.startswith("/paint?at=")),
-                         None), PAINT_TIMEOUT)
-        if report is None:
-            raise AssertionError("no first paint within %d s" % PAINT_TIMEOUT)
-        paint_ms = float(report.split("=", 1)[1]) - written_ms
+        paint_ms = first_paint_ms(helper, server)
         time.sleep(SETTLE_SECONDS)
         pss, private = tree_memory_kib(helper.pid)
         return {"hello_ms": hello_ms, "paint_ms": paint_ms, "pss_kib": pss,

@@ -351,6 +351,13 @@ TEST(SessionChannel, WithoutADataFolderSessionsAreUnavailable)
 
 // ---- Silent sign-ins -------------------------------------------------------------------------
 
+std::string silentNavigate(const char *silent)
+{
+    return std::string(
+               R"({"id":1,"method":"navigate","params":{"redirect_uri":"app://done","silent":)")
+        + silent + "}}\n";
+}
+
 TEST(SilentSignIn, WhatNeedsAPersonEndsItWithTheReasonAsData)
 {
     HelperState state;
@@ -363,10 +370,7 @@ TEST(SilentSignIn, WhatNeedsAPersonEndsItWithTheReasonAsData)
         });
     };
     EXPECT_EQ(
-        runSession(
-            R"({"id":1,"method":"navigate","params":{"redirect_uri":"app://done","silent":true}}
-)",
-            state, gui),
+        runSession(silentNavigate("true"), state, gui),
         R"({"error":{"code":1,"data":{"reason":"dialog"},"message":"interaction_required"},"id":1,"jsonrpc":"2.0"}
 )");
     EXPECT_EQ(declined, (std::vector<bool>{true, true}));
@@ -381,10 +385,7 @@ TEST(SilentSignIn, AFailedLoadIsNamedInTheReply)
             [&state] { endSilentSignInOnLoadFailure(state, "net::ERR_CONNECTION_REFUSED"); });
     };
     EXPECT_EQ(
-        runSession(
-            R"({"id":1,"method":"navigate","params":{"redirect_uri":"app://done","silent":true}}
-)",
-            state, gui),
+        runSession(silentNavigate("true"), state, gui),
         R"({"error":{"code":1,"data":{"error":"net::ERR_CONNECTION_REFUSED","reason":"load_failed"},"message":"interaction_required"},"id":1,"jsonrpc":"2.0"}
 )");
 }
@@ -404,13 +405,8 @@ TEST(SilentSignIn, ASignInWithAWindowMayAskAndGoesOn)
                 state.completeNavigation(false, std::string(), "user_cancelled");
             });
         };
-        EXPECT_EQ(
-            runSession(
-                std::string(
-                    R"({"id":1,"method":"navigate","params":{"redirect_uri":"app://done","silent":)")
-                    + silent + "}}\n",
-                state, gui),
-            R"({"error":{"code":1,"message":"user_cancelled"},"id":1,"jsonrpc":"2.0"}
+        EXPECT_EQ(runSession(silentNavigate(silent), state, gui),
+                  R"({"error":{"code":1,"message":"user_cancelled"},"id":1,"jsonrpc":"2.0"}
 )") << silent;
         EXPECT_EQ(declined, std::vector<bool>{false}) << silent;
     }
