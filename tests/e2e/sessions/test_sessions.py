@@ -257,17 +257,27 @@ class SessionTest(SignInFixture):
         self.end(second)
         self.assert_private()
 
-    def test_silent_sign_in_meets_a_dialog_or_a_failing_load(self):
-        dialog = ("<!DOCTYPE html><html><head><title>Dialog</title></head><body>"
-                  "<script>alert('Are you there?');</script></body></html>").encode()
-        pages = self.enterContext(helperproc.PageServer({"/dialog": dialog}))
+    def test_silent_sign_in_meets_a_question_or_a_failing_load(self):
+        def page(script):
+            return ("<!DOCTYPE html><html><head><title>Asks</title></head><body>"
+                    "<script>%s</script></body></html>" % script).encode()
+        questions = {
+            "/dialog": ("dialog", "alert('Are you there?');"),
+            "/popup": ("popup", "window.open('/dialog', 'other');"),
+            "/permission": ("permission",
+                            "Notification.requestPermission();"),
+        }
+        pages = self.enterContext(helperproc.PageServer(
+            {path: page(script) for path, (_, script) in questions.items()}))
         refused = "http://127.0.0.1:%d/" % helperproc.free_tcp_port()
         watcher = MapWatcher(self.xserver.display)
         self.addCleanup(lambda: watcher._stop.is_set() or watcher.stop())
         helper = self.helper()
-        self.navigate(helper, 1, pages.url("/dialog"), silent=True)
-        self.assert_error(helper, 1, "interaction_required", {"reason": "dialog"},
-                          SILENT_REPLY_TIMEOUT)
+        for request_id, (path, (reason, _)) in enumerate(sorted(questions.items()), 10):
+            with self.subTest(reason):
+                self.navigate(helper, request_id, pages.url(path), silent=True)
+                self.assert_error(helper, request_id, "interaction_required",
+                                  {"reason": reason}, SILENT_REPLY_TIMEOUT)
         self.navigate(helper, 2, refused, silent=True)
         reply = helper.reply(SILENT_REPLY_TIMEOUT)
         self.assertEqual(reply["error"]["message"], "interaction_required", reply)
