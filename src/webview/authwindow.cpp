@@ -233,7 +233,6 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     signInOpen = true;
     QWebEngineProfile *profile = state->profiles->profileFor(signIn);
     usePageOf(profile);
-    const std::string activationToken = signInActivationToken(signIn.activationToken);
     setWindowTitle(literalWindowTitle(signIn.title));
     connect(page, &QWebEnginePage::loadFinished, this, &AuthWindow::onLoadFinished);
     // Set on every sign-in, so that one request's user agent never carries over to the next.
@@ -247,6 +246,8 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
         page->setUrl(signIn.url);
         return;
     }
+    // Taken by the first sign-in that is shown: a silent one leaves the start-up token for it.
+    const std::string activationToken = signInActivationToken(signIn.activationToken);
     fitToScreen(this);
     parent.prepare(this, signIn.parent);
     // Until the first frame of the first page (the engine reports the page's size with it), or
