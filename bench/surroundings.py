@@ -33,7 +33,8 @@ import helperproc  # noqa: E402
 import pageserver  # noqa: E402
 import testenv  # noqa: E402
 import xvfb  # noqa: E402
-from accessibility import PAGE, PAINT_TIMEOUT, SETTLE_SECONDS, tree_memory_kib  # noqa: E402
+from accessibility import (PAINT_TIMEOUT, SETTLE_SECONDS, first_paint_ms,  # noqa: E402
+                           tree_memory_kib)
 
 LOCALES = ("LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG")
 
@@ -49,19 +50,7 @@ def one_run(binary, lang, display, server):
         helper.send({"jsonrpc": "2.0", "id": 1, "method": "hello"})
         helper.reply(PAINT_TIMEOUT)
         hello_ms = (time.monotonic() - started) * 1000.0
-        before = len(server.requests)
-        path = "/page%d" % before
-        server.routes[path] = PAGE
-        written_ms = time.time() * 1000.0
-        helper.send({"jsonrpc": "2.0", "id": 2, "method": "navigate",
-                     "params": {"url": server.url(path), "title": "Sign in",
-                                "redirect_uri": "ms-appx-web://bench.example/cb"}})
-        report = testenv.wait_until(
-            lambda: next((r for r in server.requests[before:] if r.startswith("/paint?at=")),
-                         None), PAINT_TIMEOUT)
-        if report is None:
-            raise AssertionError("no first paint within %d s" % PAINT_TIMEOUT)
-        paint_ms = float(report.split("=", 1)[1]) - written_ms
+        paint_ms = first_paint_ms(helper, server)
         time.sleep(SETTLE_SECONDS)
         pss, private = tree_memory_kib(helper.pid)
         return {"hello_ms": hello_ms, "paint_ms": paint_ms, "pss_kib": pss,

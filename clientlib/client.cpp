@@ -30,7 +30,7 @@ constexpr auto kEndingWait = std::chrono::seconds(1);
 // Long lines in messages are cut here: the message is for a person, the transcript has it all.
 constexpr std::size_t kExcerptBytes = 200;
 
-enum class Awaiting { Nothing, Hello, Navigate };
+enum class Awaiting { Nothing, Hello, Navigate, Forget };
 
 std::string excerpt(const std::string &line)
 {
@@ -39,8 +39,13 @@ std::string excerpt(const std::string &line)
 
 const char *methodName(Awaiting awaiting)
 {
-    return awaiting == Awaiting::Hello ? "hello" : "navigate";
+    return awaiting == Awaiting::Hello ? "hello"
+        : awaiting == Awaiting::Forget ? "forget"
+                                       : "navigate";
 }
+
+// The helper's message for a silent sign-in that needs a person.
+const char kInteractionRequired[] = "interaction_required";
 
 } // namespace
 
@@ -53,6 +58,8 @@ struct tavisk_client {
     tavisk_transcript_fn transcript = nullptr;
     void *transcriptContext = nullptr;
     std::string parentWindow; // sent with every navigate while not empty
+    std::string session;      // sent with every navigate while not empty
+    bool silent = false;      // sent with every navigate while true
 
     // The helper, from start to close.
     HelperChild child;
@@ -198,6 +205,16 @@ tavisk_status handleLine(tavisk_client *client, const std::string &line)
                         + " is not a reply to it: " + excerpt(line));
     client->awaiting = Awaiting::Nothing;
 
+    if (answered == Awaiting::Forget) {
+        if (reply.kind == Reply::Kind::Result)
+            return TAVISK_OK;
+        const NavigateOutcome refusal = navigateOutcomeOf(reply);
+        if (refusal.kind != NavigateOutcome::Kind::Failed)
+            return fail(client, TAVISK_PROTOCOL_ERROR,
+                        "the helper's answer to forget holds neither a result nor an error");
+        client->message = refusal.text;
+        return TAVISK_SIGNIN_FAILED;
+    }
     if (answered == Awaiting::Hello) {
         const std::int64_t version = protocolVersionOf(reply);
         if (version != TAVISK_CLIENT_PROTOCOL_VERSION)
@@ -225,6 +242,8 @@ tavisk_status handleLine(tavisk_client *client, const std::string &line)
         return TAVISK_OK;
     case NavigateOutcome::Kind::Failed:
         client->message = outcome.text;
+        if (outcome.text == kInteractionRequired)
+            return TAVISK_INTERACTION_REQUIRED;
         return failedSignInStatus(client, outcome);
     case NavigateOutcome::Kind::Malformed:
         break;
@@ -347,6 +366,12 @@ tavisk_status navigate(tavisk_client *client, const char *url, const char *redir
     }
     line += "\"redirect_uri\":";
     appendJsonString(line, redirectUri);
+    if (!client->session.empty()) {
+        line += ",\"session\":";
+        appendJsonString(line, client->session.c_str());
+    }
+    if (client->silent)
+        line += ",\"silent\":true";
     if (timeoutMs != 0)
         line += ",\"timeout_ms\":" + std::to_string(timeoutMs);
     line += ",\"title\":";
@@ -370,6 +395,63 @@ tavisk_status navigate(tavisk_client *client, const char *url, const char *redir
     if (!client->helloAnswered || client->awaiting != Awaiting::Nothing)
         return TAVISK_OK; // handleLine sends it with the hello answer
     return sendNavigate(client);
+}
+
+// Waits until the helper's reply channel is readable or the awaited reply is late.
+tavisk_status awaitReadable(tavisk_client *client)
+{
+    pollfd entry{client->child.replyFd, POLLIN, 0};
+    const int ready = poll(&entry, 1, tavisk_client_timeout_ms(client));
+    if (ready < 0 && errno != EINTR)
+        return fail(client, TAVISK_HELPER_ENDED,
+                    std::string("cannot wait for the helper: ") + errorText(errno));
+    return TAVISK_PENDING;
+}
+
+// Processes the helper's lines until something finishes, waiting on its descriptor meanwhile.
+tavisk_status waitForOutcome(tavisk_client *client)
+{
+    while (true) {
+        tavisk_status status = process(client);
+        if (status == TAVISK_PENDING)
+            status = awaitReadable(client);
+        if (status != TAVISK_PENDING)
+            return status;
+    }
+}
+
+tavisk_status forget(tavisk_client *client, const char *session)
+{
+    if (!client->running)
+        return refuse(client, "no helper runs; call tavisk_client_start first");
+    if (client->failure != TAVISK_OK)
+        return client->failure;
+    if (client->signInInFlight)
+        return refuse(client, "a sign-in is in flight");
+    if (session == nullptr || *session == '\0')
+        return refuse(client, "forget needs a session name");
+    if (checkString(client, session, "the session") != TAVISK_OK)
+        return TAVISK_BAD_CALL;
+    // The hello answer comes first; nothing else can be awaited here, no sign-in being in
+    // flight.
+    while (client->awaiting == Awaiting::Hello) {
+        tavisk_status status = process(client);
+        if (status == TAVISK_PENDING && client->awaiting == Awaiting::Hello)
+            status = awaitReadable(client);
+        if (status != TAVISK_PENDING)
+            return status;
+    }
+    const std::int64_t id = client->nextId++;
+    std::string line = "{\"id\":" + std::to_string(id)
+        + ",\"jsonrpc\":\"2.0\",\"method\":\"forget\",\"params\":{\"session\":";
+    appendJsonString(line, session);
+    line += "}}";
+    client->message.clear();
+    expect(client, Awaiting::Forget, id, after(client->replyWaitMs));
+    const tavisk_status sent = sendLine(client, line, client->replyWaitMs);
+    if (sent != TAVISK_OK)
+        return sent;
+    return waitForOutcome(client);
 }
 
 tavisk_status start(tavisk_client *client, const char *helper)
@@ -550,6 +632,29 @@ tavisk_status tavisk_client_set_parent_window(tavisk_client *client, const char 
     });
 }
 
+tavisk_status tavisk_client_set_session(tavisk_client *client, const char *session)
+{
+    return guarded(client, [&] {
+        if (checkString(client, session, "the session") != TAVISK_OK)
+            return TAVISK_BAD_CALL;
+        client->session = session != nullptr ? session : "";
+        return TAVISK_OK;
+    });
+}
+
+tavisk_status tavisk_client_set_silent(tavisk_client *client, int silent)
+{
+    return guarded(client, [&] {
+        client->silent = silent != 0;
+        return TAVISK_OK;
+    });
+}
+
+tavisk_status tavisk_client_forget(tavisk_client *client, const char *session)
+{
+    return guarded(client, [&] { return forget(client, session); });
+}
+
 tavisk_status tavisk_client_start(tavisk_client *client, const char *helper)
 {
     return guarded(client, [&] { return start(client, helper); });
@@ -590,16 +695,7 @@ tavisk_status tavisk_client_sign_in(tavisk_client *client, const char *url,
             = navigate(client, url, redirect_uri, title, user_agent, timeout_ms);
         if (begun != TAVISK_OK)
             return begun;
-        while (true) {
-            const tavisk_status status = process(client);
-            if (status != TAVISK_PENDING)
-                return status;
-            pollfd entry{client->child.replyFd, POLLIN, 0};
-            const int ready = poll(&entry, 1, tavisk_client_timeout_ms(client));
-            if (ready < 0 && errno != EINTR)
-                return fail(client, TAVISK_HELPER_ENDED,
-                            std::string("cannot wait for the helper: ") + errorText(errno));
-        }
+        return waitForOutcome(client);
     });
 }
 
@@ -692,6 +788,8 @@ const char *tavisk_status_name(tavisk_status status)
         return "proxy error";
     case TAVISK_NETWORK_ERROR:
         return "network error";
+    case TAVISK_INTERACTION_REQUIRED:
+        return "interaction required";
     }
     return "unknown status";
 }

@@ -17,10 +17,12 @@
 #include "engine/systemtrust.h"
 #include "platform/handles.h"
 #include "signin/helperstate.h"
+#include "signin/sessionstore.h"
 #include "webview/authwindow.h"
 #include "webview/brokerschemehandler.h"
 #include "webview/pagedialogs.h"
 #include "webview/passkeyrequests.h"
+#include "webview/sessionprofiles.h"
 #include "webview/signinscope.h"
 
 #include <QApplication>
@@ -147,6 +149,8 @@ int runHelper(int argc, char **argv)
 
     HelperState state;
     state.proxy = proxy;
+    SessionRegistry sessions(helperDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+    state.sessions = &sessions;
     QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
     state.defaultUserAgent = profile->httpUserAgent().toStdString();
     // The engine sends no Accept-Language of its own: without this, every provider would show
@@ -155,14 +159,23 @@ int runHelper(int argc, char **argv)
 
     // The sign-in in flight as the pages, their prompts and the schemes see it; the window opens
     // and closes it.
-    SignInScope signIn;
+    SignInScope signIn(&state);
     SignInPasskeys passkeys(&signIn);
     const PageServices services{&state, &signIn, &passkeys};
 
     BrokerSchemeHandler schemeHandler(&state);
-    profile->installUrlSchemeHandler(BrokerSchemeHandler::schemeName(), &schemeHandler);
     PageDialogsHandler dialogsHandler(&signIn, &passkeys);
-    profile->installUrlSchemeHandler(PageDialogsHandler::schemeName(), &dialogsHandler);
+    const SessionProfiles::SchemeHandlers schemeHandlers{
+        {BrokerSchemeHandler::schemeName(), &schemeHandler},
+        {PageDialogsHandler::schemeName(), &dialogsHandler},
+    };
+    for (const auto &[scheme, handler] : schemeHandlers)
+        profile->installUrlSchemeHandler(scheme, handler);
+    // Declared after the handlers it uses, so that it goes, with the kept sessions' profiles,
+    // before them.
+    SessionProfiles profiles(profile, schemeHandlers, profile->httpAcceptLanguage(),
+                             sessions.dataFolder());
+    state.profiles = &profiles;
 
     const GuiCalls gui = queuedGuiCalls(services);
     std::thread commandThread(commandLoop, &state, std::cref(gui));

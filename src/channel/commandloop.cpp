@@ -5,6 +5,7 @@
 #include "channel/guicalls.h"
 #include "channel/navigaterequest.h"
 #include "channel/replies.h"
+#include "channel/sessionrequests.h"
 #include "platform/handles.h"
 #include "signin/helperstate.h"
 
@@ -46,6 +47,8 @@ AfterRequest handleLine(HelperState &state, const GuiCalls &gui, const std::stri
         handleNavigate(state, gui, request.id, request.params);
     } else if (request.method == "cancel") {
         cancelSignIn(state, "user_cancelled");
+    } else if (request.method == "forget") {
+        handleForget(state, request.id, request.params);
     } else if (request.method == "shutdown") {
         replyResult(request.id, QJsonValue(QJsonValue::Null));
     } else if (request.method == "exit") {

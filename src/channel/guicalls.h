@@ -23,6 +23,12 @@ struct SignInPage {
     std::string activationToken;
     // The client's window this sign-in's window belongs to; System::None: none, or none usable.
     ParentHandle parent;
+    // The kept session the sign-in runs in, claimed by this helper, and its folder; both empty:
+    // the run's own profile, which keeps nothing on disk.
+    std::string session;
+    std::string sessionFolder;
+    // Nothing is shown: no window is mapped, raised or focused.
+    bool silent = false;
 };
 
 struct GuiCalls {

@@ -3,7 +3,9 @@
 #include "channel/envelope.h"
 #include "channel/guicalls.h"
 #include "channel/replies.h"
+#include "channel/sessionrequests.h"
 #include "signin/helperstate.h"
+#include "signin/sessionstore.h"
 
 #include <chrono>
 #include <mutex>
@@ -32,6 +34,10 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
     // A parent that cannot be read is no parent: the sign-in goes on as a window of its own.
     const ParentHandle parent
         = parseParentHandle(stringMember(params, QStringLiteral("parent_window")));
+    const bool silent = params.value(QStringLiteral("silent")).toBool();
+    std::string session;
+    if (!claimRequestedSession(state, id, params, &session))
+        return;
 
     NavigationWait wait;
     bool admitted = false;
@@ -40,6 +46,7 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
         if (state.activeWait == nullptr) {
             state.activeWait = &wait;
             state.redirectUri = redirectUri;
+            state.silent = silent;
             admitted = true;
         }
     }
@@ -50,10 +57,18 @@ void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
         return;
     }
 
-    gui.postOpenSignInWindow(&state,
-                             SignInPage{QString::fromStdString(title),
-                                        QUrl(QString::fromStdString(url), QUrl::TolerantMode),
-                                        userAgent, activationToken, parent});
+    SignInPage page;
+    page.title = QString::fromStdString(title);
+    page.url = QUrl(QString::fromStdString(url), QUrl::TolerantMode);
+    page.userAgent = userAgent;
+    page.activationToken = activationToken;
+    page.parent = parent;
+    if (!session.empty()) {
+        page.sessionFolder = sessionFolder(state.sessions->dataFolder(), session);
+        page.session = std::move(session);
+    }
+    page.silent = silent;
+    gui.postOpenSignInWindow(&state, page);
 
     {
         std::unique_lock<std::mutex> waitLock(wait.mutex);

@@ -16,7 +16,8 @@ constexpr std::uint32_t kDefaultTimeoutMs = 180000;
 std::uint32_t navigateTimeoutMs(const QJsonObject &params);
 
 // Runs on the command thread and returns after writing exactly one reply: "ok" with the
-// redirect URL, or an error with "navigate_already_in_progress", "timeout", "user_cancelled" or
-// the identity provider's text.
+// redirect URL, or an error with "navigate_already_in_progress", "timeout", "user_cancelled",
+// "interaction_required" (a silent sign-in that needs a person), an error of the "session" it
+// names (sessionrequests.h) or the identity provider's text.
 void handleNavigate(HelperState &state, const GuiCalls &gui, std::int64_t id,
                     const QJsonObject &params);

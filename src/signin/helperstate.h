@@ -11,6 +11,8 @@
 #include <string>
 
 class AuthWindow;
+class SessionProfiles;
+class SessionRegistry;
 
 // What a failure's error reply carries besides its message, in its "data" object: name to text.
 using FailureData = std::map<std::string, std::string>;
@@ -38,8 +40,18 @@ struct HelperState {
     // Guarded by `mutex`. The redirect URI of the most recently accepted navigate request; it
     // keeps its value after that request ends.
     std::string redirectUri;
+    // Guarded by `mutex`. Whether the most recently accepted navigate request is silent: no
+    // window is shown and nothing may ask the person. It keeps its value after that request
+    // ends, so that what its page still asks for on the way out is never shown either.
+    bool silent = false;
+    // Command thread only, no lock. The kept sessions this helper may use; set once at start-up
+    // before the command thread exists, owned by the entry point; null: none may be used.
+    SessionRegistry *sessions = nullptr;
     // GUI thread only, no lock. The one sign-in window, owned here; deleted by quitApplication.
     AuthWindow *window = nullptr;
+    // GUI thread only, no lock. The web profiles of the sign-ins; set once at start-up, owned
+    // by the entry point.
+    SessionProfiles *profiles = nullptr;
     // Written once at start-up before the command thread exists; read without a lock.
     std::string defaultUserAgent;
     // The proxies the engine was told of, for naming one that asks for a password. Written once

@@ -101,6 +101,8 @@ void AuthPage::discard()
 QWebEnginePage *AuthPage::createWindow(WebWindowType type)
 {
     Q_UNUSED(type);
+    if (!services.signIn->mayAsk("popup"))
+        return nullptr;
     auto *popup = new AuthPage(services, profile(), parent());
     Q_EMIT popupCreated(popup);
     return popup;
@@ -125,7 +127,7 @@ void AuthPage::onSelectClientCertificate(QWebEngineClientCertificateSelection se
 {
     // A site gets a client certificate only by the person's choice, made in a chooser on top of
     // the window that shows this page; the chooser belongs to the sign-in and closes with it.
-    QWidget *parent = promptParent();
+    QWidget *parent = promptParent("certificate");
     if (parent == nullptr) {
         selection.selectNone();
         return;
@@ -152,7 +154,7 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
     // Left as it comes, the authenticator holds the realm and reads as an answer with an empty
     // user name and password, which the engine sends, and sends again each time it is refused.
     // Only the person's answer is sent; with nobody to ask, the challenge is cancelled.
-    QWidget *parent = promptParent();
+    QWidget *parent = promptParent("credentials");
     if (parent == nullptr) {
         *authenticator = QAuthenticator();
         return;
@@ -179,10 +181,11 @@ void AuthPage::askForCredentials(CredentialsChallenge challenge, QAuthenticator 
     answeredChallenge = authenticator->isNull() ? QString() : key;
 }
 
-QWidget *AuthPage::promptParent() const
+QWidget *AuthPage::promptParent(const char *reason) const
 {
     QWebEngineView *view = QWebEngineView::forPage(this);
-    return services.signIn->isOpen() && view != nullptr ? view->window() : nullptr;
+    // Asked first: a silent sign-in ends whether or not a window shows the page.
+    return services.signIn->mayAsk(reason) && view != nullptr ? view->window() : nullptr;
 }
 
 void AuthPage::denyPermissionRequests()
@@ -190,14 +193,19 @@ void AuthPage::denyPermissionRequests()
     // Left unanswered, a request stays pending and the page waits on it forever; a sign-in
     // needs no camera, location or notification, so every request is denied without a prompt.
     // Qt 6.8 hands each request over as an object of its own and deprecates the older signal.
+    // A silent sign-in that a page asks for a permission needs a person, and ends.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
     connect(this, &QWebEnginePage::permissionRequested, this,
-            [](QWebEnginePermission permission) { permission.deny(); });
+            [this](QWebEnginePermission permission) {
+                permission.deny();
+                services.signIn->mayAsk("permission");
+            });
 #else
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             [this](const QUrl &securityOrigin, QWebEnginePage::Feature feature) {
                 setFeaturePermission(securityOrigin, feature,
                                      QWebEnginePage::PermissionDeniedByUser);
+                services.signIn->mayAsk("permission");
             });
 #endif
 }

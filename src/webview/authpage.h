@@ -73,9 +73,10 @@ private Q_SLOTS:
 private:
     void askForCredentials(CredentialsChallenge challenge, QAuthenticator *authenticator);
     void denyPermissionRequests();
-    // The window a prompt of this page sits on: the one that shows it. Null when no sign-in is
-    // open or no window shows the page, and there is nobody to ask.
-    QWidget *promptParent() const;
+    // The window a prompt about `reason` (signin/silentsignin.h) sits on: the one that shows
+    // this page. Null when no sign-in is open, the sign-in is silent (it has then ended) or no
+    // window shows the page, and there is nobody to ask.
+    QWidget *promptParent(const char *reason) const;
 
     const PageServices services;
     // The challenge last answered in the load in flight; the same one again means the answer

@@ -11,7 +11,9 @@
 #include "webview/popupwindow.h"
 #include "webview/promptparts.h"
 #include "webview/screenplacement.h"
+#include "webview/sessionprofiles.h"
 #include "webview/signinscope.h"
+#include "webview/silentwatch.h"
 
 #include <QCloseEvent>
 #include <QStackedLayout>
@@ -52,7 +54,7 @@ AuthWindow::AuthWindow(const PageServices &services)
 {
     connect(failureView, &LoadFailureView::closeRequested, this, &QWidget::close);
     setCentralWidget(frame);
-    page = newPage();
+    page = newPage(services.state->profiles->runProfile());
 }
 
 AuthWindow::~AuthWindow()
@@ -62,9 +64,9 @@ AuthWindow::~AuthWindow()
     services.signIn->close();
 }
 
-AuthPage *AuthWindow::newPage()
+AuthPage *AuthWindow::newPage(QWebEngineProfile *profile)
 {
-    auto *fresh = new AuthPage(services, QWebEngineProfile::defaultProfile(), view);
+    auto *fresh = new AuthPage(services, profile, view);
     connect(fresh, &AuthPage::popupCreated, this, &AuthWindow::onPopupCreated);
     connect(fresh, &QWebEnginePage::loadingChanged, this, &AuthWindow::onLoadingChanged);
     frame->showPage(fresh);
@@ -72,19 +74,45 @@ AuthPage *AuthWindow::newPage()
     return fresh;
 }
 
+void AuthWindow::usePageOf(QWebEngineProfile *profile)
+{
+    if (page->profile() == profile)
+        return;
+    AuthPage *unused = page;
+    page = newPage(profile);
+    unused->discard();
+}
+
 void AuthWindow::beginSignIn(const SignInPage &signIn)
 {
     services.signIn->open(this);
+    silent = signIn.silent;
     failureView->hide();
+    QWebEngineProfile *profile = services.state->profiles->profileFor(signIn);
+    usePageOf(profile);
+    setWindowTitle(literalWindowTitle(signIn.title));
+    page->printLoadLines();
+    // Set on every sign-in, so that one request's user agent never carries over to the next.
+    const std::string &userAgent
+        = signIn.userAgent.empty() ? services.state->defaultUserAgent : signIn.userAgent;
+    profile->setHttpUserAgent(QString::fromStdString(userAgent));
+    if (silent) {
+        // Nothing is shown, raised or focused, and no parent is looked up: the page loads in the
+        // hidden window until it reaches the redirect URI or needs a person. A failure the
+        // person was still reading goes, as it would with a shown sign-in.
+        hide();
+        watchSilentSignIn(services.state, page);
+        page->setUrl(signIn.url);
+        return;
+    }
     // A window the person closed over a failure view still has its native window; the sign-in
     // gets a new one, as every sign-in does (endSignIn).
     if (QWindow *native = windowHandle(); native != nullptr && !isVisible())
         native->destroy();
+    // Taken by the first sign-in that is shown: a silent one leaves the start-up token for it.
     const std::string activationToken = signInActivationToken(signIn.activationToken);
-    setWindowTitle(literalWindowTitle(signIn.title));
     fitToScreen(this);
     parent.prepare(this, signIn.parent);
-    page->printLoadLines();
     // Until the first frame of the first page (the engine reports the page's size with it), or
     // the end of its load when it fails before one.
     frame->strip()->showSite(signIn.url);
@@ -109,10 +137,6 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
                 view->setFocus();
         },
         Qt::SingleShotConnection);
-    // Set on every sign-in, so that one request's user agent never carries over to the next.
-    const std::string &userAgent
-        = signIn.userAgent.empty() ? services.state->defaultUserAgent : signIn.userAgent;
-    QWebEngineProfile::defaultProfile()->setHttpUserAgent(QString::fromStdString(userAgent));
     page->setUrl(signIn.url);
 }
 
@@ -126,7 +150,7 @@ void AuthWindow::endSignIn()
     // The next page replaces this one before it goes, so the view never shows the old content
     // again and nothing of it (history, scripts, timers) survives into the next sign-in.
     AuthPage *ended = page;
-    page = newPage();
+    page = newPage(services.state->profiles->runProfile());
     ended->discard();
     activation.cancel();
     parent.release(this);
@@ -136,6 +160,7 @@ void AuthWindow::endSignIn()
     QWindow *native = windowHandle();
     if (native != nullptr && !showsFailure)
         native->destroy();
+    services.state->profiles->keepStoredDataPrivate();
 }
 
 void AuthWindow::onLoadingChanged(const QWebEngineLoadingInfo &info)
@@ -143,6 +168,9 @@ void AuthWindow::onLoadingChanged(const QWebEngineLoadingInfo &info)
     // The signal tells of the main frame alone: a failed sub-resource or frame stays the page's
     // business.
     if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+        return;
+    // A silent sign-in's page ends it by itself (watchSilentSignIn), and shows nothing.
+    if (silent)
         return;
     const std::optional<LoadFailureKind> kind = loadFailureKind(info.errorCode());
     if (!kind.has_value())

@@ -13,14 +13,18 @@ class LoadFailureView;
 class LoadingView;
 class PageFrame;
 class QWebEngineLoadingInfo;
+class QWebEngineProfile;
 class QWebEngineView;
 
 // A top-level frame, titled as the client asks, holding the browser view of the sign-in in
 // flight, under an origin strip that names the page's site, and behind a loading view until the
 // sign-in's first page paints. A page that cannot be loaded for a reason of the network ends its
 // sign-in at once and leaves a failure view up until the person closes the window or the next
-// sign-in begins. Each sign-in gets a fresh page; the widgets a sign-in opens besides (its
-// popups, its page's prompts) belong to its SignInScope and close when it ends.
+// sign-in begins. A silent sign-in runs its page in the hidden window and never shows it; its
+// page ends it wherever a person would be needed (silentwatch.h, SignInScope::mayAsk). Each
+// sign-in's page runs in the web profile of its kept session, or the run's own. Each sign-in
+// gets a fresh page; the widgets a sign-in opens besides (its popups, its page's prompts) belong
+// to its SignInScope and close when it ends.
 // The user's close ends the sign-in in flight as "user_cancelled". Ctrl+plus, Ctrl+minus and
 // Ctrl+0 zoom the page; the zoom stays for the later sign-ins of the run. Lives on the GUI
 // thread; owned by HelperState::window and deleted only by quitApplication.
@@ -34,7 +38,7 @@ public:
 
     // Titles, sizes, shows and activates the window (with the sign-in's activation token, if
     // any, and as a child of the sign-in's parent window, if any) and loads the page of a new
-    // sign-in.
+    // sign-in. A silent sign-in's page loads in the hidden window.
     void beginSignIn(const SignInPage &page);
     // Hides the window, unless it shows why the sign-in failed, and drops everything of the
     // sign-in that ends: its page with its history, its popups and prompts, its native window.
@@ -49,7 +53,9 @@ private Q_SLOTS:
     void onPopupCreated(AuthPage *popup);
 
 private:
-    AuthPage *newPage();
+    AuthPage *newPage(QWebEngineProfile *profile);
+    // The fresh page of a sign-in that runs in `profile`: the one waiting, or one in its place.
+    void usePageOf(QWebEngineProfile *profile);
 
     const PageServices services;
     QWebEngineView *const view;
@@ -60,6 +66,7 @@ private:
     PageZoom zoom; // the person's, kept from one sign-in's page to the next
     WindowActivation activation;
     ParentWindow parent; // the client's window of the sign-in in flight
+    bool silent = false; // the sign-in in flight shows nothing
 };
 
 // Runs on the GUI thread: creates the window on first use, then begins a sign-in in it.

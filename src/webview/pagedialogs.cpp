@@ -123,7 +123,7 @@ void PageDialogsHandler::requestStarted(QWebEngineUrlRequestJob *job)
     }
     auto answer = std::make_shared<DialogAnswer>(job);
     DialogKind kind = DialogKind::Alert;
-    if (!dialogKindOf(job->requestUrl().path(), &kind) || !signIn->isOpen()) {
+    if (!dialogKindOf(job->requestUrl().path(), &kind) || !signIn->mayAsk("dialog")) {
         answer->give(false);
         return;
     }

@@ -120,11 +120,13 @@ SignInPasskeys::SignInPasskeys(SignInScope *signIn)
 
 void SignInPasskeys::requestStarted(QWebEngineUrlRequestJob *job)
 {
-    if (!signIn->isOpen()) {
+    const bool waitStarts = job->requestUrl().path() == QLatin1String("passkey-wait");
+    if (!signIn->isOpen() || (waitStarts && !signIn->mayAsk("passkey"))) {
+        // A page of no sign-in, or of a silent one: its request keeps only its timeout.
         answerWithText(job, QByteArray());
         return;
     }
-    if (job->requestUrl().path() == QLatin1String("passkey-wait")) {
+    if (waitStarts) {
         current()->waitStarted(job, askingSite(job));
     } else {
         current()->waitEnded(requestId(job));
@@ -311,7 +313,7 @@ PasskeyStep stepOf(const UxRequest &request, UxRequest::WebAuthUxState state)
 void SignInPasskeys::followEngineSteps(QWebEnginePage *page)
 {
     QObject::connect(page, &QWebEnginePage::webAuthUxRequested, page, [this](UxRequest *request) {
-        if (!signIn->isOpen()) {
+        if (!signIn->mayAsk("passkey")) {
             request->cancel();
             return;
         }

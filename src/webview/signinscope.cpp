@@ -1,5 +1,6 @@
 #include "webview/signinscope.h"
 
+#include "signin/silentsignin.h"
 #include "webview/promptparts.h"
 
 #include <utility>
@@ -17,6 +18,11 @@ void SignInScope::close()
     const QList<QPointer<QWidget>> adopted = std::exchange(widgets, {});
     for (const QPointer<QWidget> &widget : adopted)
         delete widget.data();
+}
+
+bool SignInScope::mayAsk(const char *reason)
+{
+    return isOpen() && (state == nullptr || !endSilentSignIn(*state, reason));
 }
 
 void SignInScope::adopt(QWidget *widget)

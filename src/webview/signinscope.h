@@ -5,16 +5,22 @@
 #include <QPointer>
 #include <QWidget>
 
+struct HelperState;
+
 // Whether a sign-in is open, the window its prompts sit on, and the widgets it owns besides
 // (its popups, the prompts its pages open): those go when it ends, each unanswered prompt
 // answering as dismissed. Every prompt that asks the person something joins the sign-in here,
 // through ask() (or adopt(), for one that comes forward later by itself): this is the one
-// place that knows a person is being asked. Made once by start-up for the whole
-// run and handed to every part that needs it; it outlives the sign-in window. GUI thread only.
+// place that knows a person is being asked, and mayAsk() the one place that tells whether one
+// may be: a silent sign-in ends there instead. Made once by start-up for the whole run and
+// handed to every part that needs it; it outlives the sign-in window. GUI thread only.
 class SignInScope
 {
 public:
-    SignInScope() = default;
+    // `state` tells whether the sign-in in flight is silent; null: none ever is.
+    explicit SignInScope(HelperState *state = nullptr)
+        : state(state)
+    { }
     SignInScope(const SignInScope &) = delete;
     SignInScope &operator=(const SignInScope &) = delete;
 
@@ -26,6 +32,10 @@ public:
     bool isOpen() const { return signInWindow != nullptr; }
     // The window of the sign-in in flight; null when none is open.
     QWidget *window() const { return signInWindow; }
+    // True when the sign-in in flight may ask the person about `reason` (signin/silentsignin.h):
+    // it is open and not silent. A silent one ends here with "interaction_required", and the
+    // caller declines what was asked without showing anything.
+    bool mayAsk(const char *reason);
 
     // Makes `widget` part of the sign-in in flight: close() deletes it. Called only while a
     // sign-in is open.
@@ -35,6 +45,7 @@ public:
     void ask(QWidget *prompt);
 
 private:
+    HelperState *const state;
     QPointer<QWidget> signInWindow;
     QList<QPointer<QWidget>> widgets; // adopted, in order
 };

@@ -310,6 +310,44 @@ TEST_F(FakeHelper, TheParentWindowGoesWithEverySignInUntilCleared)
     EXPECT_EQ(navigates[2].find("parent_window"), std::string::npos) << navigates[2];
 }
 
+TEST_F(FakeHelper, SessionAndSilentGoWithEverySignInAndForgetWaitsForItsAnswer)
+{
+    EXPECT_EQ(tavisk_client_set_session(client, "w\xff"), TAVISK_BAD_CALL);
+    ASSERT_EQ(tavisk_client_set_session(client, "work"), TAVISK_OK);
+    ASSERT_EQ(tavisk_client_set_silent(client, 1), TAVISK_OK);
+    ASSERT_EQ(start("ok"), TAVISK_OK) << tavisk_client_message(client);
+    // Before hello is answered: forget waits for that answer first.
+    EXPECT_EQ(tavisk_client_forget(client, "old"), TAVISK_OK) << tavisk_client_message(client);
+    EXPECT_EQ(tavisk_client_forget(client, "busy"), TAVISK_SIGNIN_FAILED);
+    EXPECT_STREQ(tavisk_client_message(client), "session_in_use");
+    EXPECT_EQ(tavisk_client_forget(client, ""), TAVISK_BAD_CALL);
+    EXPECT_EQ(tavisk_client_forget(client, nullptr), TAVISK_BAD_CALL);
+
+    EXPECT_EQ(tavisk_client_sign_in(client, "u", kRedirect, "T", nullptr, 0),
+              TAVISK_INTERACTION_REQUIRED);
+    EXPECT_STREQ(tavisk_client_message(client), "interaction_required");
+    ASSERT_EQ(tavisk_client_set_silent(client, 0), TAVISK_OK);
+    EXPECT_EQ(tavisk_client_sign_in(client, "u", kRedirect, "T", nullptr, 0), TAVISK_OK);
+    ASSERT_EQ(tavisk_client_set_session(client, nullptr), TAVISK_OK);
+    EXPECT_EQ(tavisk_client_sign_in(client, "u", kRedirect, "T", nullptr, 0), TAVISK_OK);
+
+    std::vector<std::string> sent;
+    for (const std::string &line : transcript.lines) {
+        if (line.rfind("> ", 0) == 0 && line.find("\"hello\"") == std::string::npos
+            && line.find("\"exit\"") == std::string::npos)
+            sent.push_back(line);
+    }
+    const std::vector<std::string> expected{
+        R"(> {"id":2,"jsonrpc":"2.0","method":"forget","params":{"session":"old"}})",
+        R"(> {"id":3,"jsonrpc":"2.0","method":"forget","params":{"session":"busy"}})",
+        R"(> {"id":4,"jsonrpc":"2.0","method":"navigate","params":{"redirect_uri":"http://127.0.0.1:9/done","session":"work","silent":true,"title":"T","url":"u"}})",
+        R"(> {"id":5,"jsonrpc":"2.0","method":"navigate","params":{"redirect_uri":"http://127.0.0.1:9/done","session":"work","title":"T","url":"u"}})",
+        R"(> {"id":6,"jsonrpc":"2.0","method":"navigate","params":{"redirect_uri":"http://127.0.0.1:9/done","title":"T","url":"u"}})",
+    };
+    EXPECT_EQ(sent, expected);
+    EXPECT_STREQ(tavisk_status_name(TAVISK_INTERACTION_REQUIRED), "interaction required");
+}
+
 TEST_F(FakeHelper, NothingInheritableOfOursReachesTheHelper)
 {
     int leaky[2];

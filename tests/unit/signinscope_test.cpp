@@ -1,6 +1,7 @@
 // The sign-in in flight as the window's parts see it: what it owns goes when it ends, and
 // nothing of one sign-in reaches the next. Runs on the offscreen platform.
 
+#include "signin/helperstate.h"
 #include "webview/signinscope.h"
 
 #include <QPointer>
@@ -66,6 +67,39 @@ TEST(SignInScopeTest, AWidgetThatDeletesAnotherOnItsWayOutIsNotDeletedTwice)
     scope.ask(prompt);
     scope.close();
     EXPECT_TRUE(prompt.isNull());
+}
+
+TEST(SignInScopeTest, OnlyAnOpenSignInThatIsNotSilentMayAskAndASilentOneEndsThere)
+{
+    struct Case {
+        const char *name;
+        bool open;
+        bool silent;
+        bool mayAsk;
+        bool ended; // with "interaction_required" and the reason
+    };
+    const Case cases[] = {
+        {"shown", true, false, true, false},
+        {"silent", true, true, false, true},
+        {"no sign-in open", false, false, false, false},
+        {"no sign-in open after a silent one", false, true, false, false},
+    };
+    for (const Case &c : cases) {
+        HelperState state;
+        NavigationWait wait;
+        state.activeWait = &wait;
+        state.silent = c.silent;
+        QWidget window;
+        SignInScope scope(&state);
+        if (c.open)
+            scope.open(&window);
+        EXPECT_EQ(scope.mayAsk("dialog"), c.mayAsk) << c.name;
+        EXPECT_EQ(wait.done, c.ended) << c.name;
+        if (c.ended) {
+            EXPECT_EQ(wait.message, "interaction_required") << c.name;
+            EXPECT_EQ(wait.data, (FailureData{{"reason", "dialog"}})) << c.name;
+        }
+    }
 }
 
 } // namespace

@@ -36,6 +36,10 @@ std::string *stringField(ClientOptions &options, const std::string &name)
         return &options.userAgent;
     if (name == "--parent-window")
         return &options.parentWindow;
+    if (name == "--session")
+        return &options.session;
+    if (name == "--forget")
+        return &options.forget;
     return nullptr;
 }
 
@@ -63,6 +67,10 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
             parsed.kind = CommandLine::Version;
             return parsed;
         }
+        if (argument == "--silent") {
+            options.silent = true;
+            continue;
+        }
         if (argument.rfind("--", 0) != 0 || argument.size() == 2)
             return invalid("unexpected argument '" + argument + "'");
 
@@ -89,6 +97,12 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
             *stringField(options, name) = value;
         }
     }
+    if (!options.forget.empty()) {
+        if (!options.url.empty() || !options.redirectUri.empty() || options.silent)
+            return invalid("--forget runs alone, without a sign-in's options");
+        parsed.kind = CommandLine::Run;
+        return parsed;
+    }
     if (options.url.empty())
         return invalid("--url is required");
     if (options.redirectUri.empty())
@@ -102,7 +116,9 @@ std::string usageSynopsis(const std::string &program)
     return "usage: " + program
         + " --url=URL --redirect-uri=URI [--title=TEXT]\n"
           "       [--user-agent=TEXT] [--timeout-ms=N] [--parent-window=ID]\n"
-          "       [--helper=PATH]\n";
+          "       [--session=NAME] [--silent] [--helper=PATH]\n"
+          "       "
+        + program + " --forget=NAME [--helper=PATH]\n";
 }
 
 std::string usageText(const std::string &program)
@@ -120,6 +136,11 @@ std::string usageText(const std::string &program)
           "                      default, 180000\n"
           "  --parent-window=ID  the window the sign-in window belongs to: x11:<hex id>\n"
           "                      or wayland:<xdg-foreign handle>\n"
+          "  --session=NAME      sign in within the kept session NAME: the provider's\n"
+          "                      remembered sign-in is kept on disk for the next run\n"
+          "  --silent            show nothing; if a person would be needed, end with\n"
+          "                      interaction_required (exit status 7)\n"
+          "  --forget=NAME       delete the kept session NAME instead of signing in\n"
           "  --helper=PATH       helper to start (default: corvane-tavisk beside this\n"
           "                      program, else the first one on PATH)\n"
           "  -h, --help          show this text\n"
@@ -132,6 +153,7 @@ std::string usageText(const std::string &program)
           "Exit status: 0 signed in; 2 the sign-in failed (the error reply's message is\n"
           "printed); 3 the helper could not be started, ended early or gave no usable\n"
           "reply; 4, 5, 6 the sign-in page could not be loaded because of its certificate\n"
-          "(certificate_error), the proxy (proxy_error) or the network (network_error); 64\n"
-          "bad options.\n";
+          "(certificate_error), the proxy (proxy_error) or the network (network_error); 7 a\n"
+          "silent sign-in needed a person (interaction_required); 64 bad options. --forget\n"
+          "exits 0 once the session is gone, 2 when the helper refused.\n";
 }

@@ -11,12 +11,15 @@ struct ClientOptions {
     std::string title = "Sign in";
     std::string userAgent;     // --user-agent; empty: the helper's own user agent
     std::string parentWindow;  // --parent-window; empty: none is sent
+    std::string session;       // --session; empty: none is sent
+    bool silent = false;       // --silent: "silent" is sent as true
+    std::string forget;        // --forget; not empty: forget this session instead of a sign-in
     bool timeoutGiven = false; // --timeout-ms given: sent as "timeout_ms", else left out
     std::uint32_t timeoutMs = 0;
 };
 
 enum class CommandLine {
-    Run,     // options holds a complete request
+    Run,     // options holds a complete request: a sign-in, or a forget
     Help,    // --help or -h
     Version, // --version
     Invalid, // problem says what is wrong

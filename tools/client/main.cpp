@@ -24,6 +24,8 @@ constexpr int kHelperFailed = 3;
 constexpr int kCertificateFailed = 4;
 constexpr int kProxyFailed = 5;
 constexpr int kNetworkFailed = 6;
+// A silent sign-in needed a person.
+constexpr int kInteractionRequired = 7;
 
 // The exit status of a sign-in whose page could not be loaded, or 0 for any other status.
 int loadFailureExitStatus(tavisk_status status)
@@ -119,6 +121,11 @@ int runSignIn(const ClientOptions &options, const char *argv0)
     // A value that is not UTF-8 is refused and none is sent: the sign-in goes on without a
     // parent, as the helper does with a value it cannot use.
     tavisk_client_set_parent_window(client, options.parentWindow.c_str());
+    if (tavisk_client_set_session(client, options.session.c_str()) != TAVISK_OK) {
+        printError(tavisk_client_message(client));
+        return kUsage;
+    }
+    tavisk_client_set_silent(client, options.silent ? 1 : 0);
 
     const bool helperGiven = !options.helper.empty();
     tavisk_status status
@@ -133,14 +140,19 @@ int runSignIn(const ClientOptions &options, const char *argv0)
     // Cleared before the helper is reaped, so a signal never reaches a recycled process id.
     gHelperPid = static_cast<sig_atomic_t>(tavisk_client_pid(client));
 
-    status = tavisk_client_sign_in(client, options.url.c_str(), options.redirectUri.c_str(),
-                                   options.title.c_str(), options.userAgent.c_str(),
-                                   options.timeoutGiven ? options.timeoutMs : 0);
-    const std::string outcome
-        = status == TAVISK_OK ? tavisk_client_redirect_url(client) : tavisk_client_message(client);
+    const bool forgetting = !options.forget.empty();
+    status = forgetting
+        ? tavisk_client_forget(client, options.forget.c_str())
+        : tavisk_client_sign_in(client, options.url.c_str(), options.redirectUri.c_str(),
+                                options.title.c_str(), options.userAgent.c_str(),
+                                options.timeoutGiven ? options.timeoutMs : 0);
+    const std::string outcome = status == TAVISK_OK && !forgetting
+        ? tavisk_client_redirect_url(client)
+        : tavisk_client_message(client);
     gHelperPid = 0;
     const int loadFailure = loadFailureExitStatus(status);
-    if (status == TAVISK_OK || status == TAVISK_SIGNIN_FAILED || loadFailure != 0) {
+    if (status == TAVISK_OK || status == TAVISK_SIGNIN_FAILED
+        || status == TAVISK_INTERACTION_REQUIRED || loadFailure != 0) {
         // The helper still serves: end it in order, and say so when that went wrong.
         if (tavisk_client_close(client, kExitWaitMs) != TAVISK_OK)
             printError(tavisk_client_message(client));
@@ -152,14 +164,20 @@ int runSignIn(const ClientOptions &options, const char *argv0)
     }
 
     // The outcome comes last, once the helper is gone, so that it ends the output.
+    if (status == TAVISK_OK && forgetting)
+        return kSignedIn;
     if (status == TAVISK_OK) {
         const std::string line = outcome + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
         return kSignedIn;
     }
-    if (status == TAVISK_SIGNIN_FAILED) {
+    if (status == TAVISK_INTERACTION_REQUIRED) {
         printError("sign-in failed: " + outcome);
+        return kInteractionRequired;
+    }
+    if (status == TAVISK_SIGNIN_FAILED) {
+        printError((forgetting ? "forget failed: " : "sign-in failed: ") + outcome);
         return kSignInFailed;
     }
     if (loadFailure != 0) {

@@ -64,8 +64,9 @@ typedef enum tavisk_status {
     TAVISK_OK = 0,
     /* tavisk_client_process(): nothing has finished yet; wait for the descriptor again. */
     TAVISK_PENDING = 1,
-    /* The helper answered the sign-in with an error: the identity provider's text,
-     * "user_cancelled" or "timeout" (tavisk_client_message()). The helper still serves. */
+    /* The helper answered the sign-in (or a forget) with an error: the identity provider's
+     * text, "user_cancelled", "timeout", "session_in_use", ... (tavisk_client_message()). The
+     * helper still serves. */
     TAVISK_SIGNIN_FAILED = 2,
     /* No helper program was found where it was looked for. */
     TAVISK_HELPER_NOT_FOUND = 3,
@@ -86,14 +87,19 @@ typedef enum tavisk_status {
     /* The sign-in's page could not be loaded, and the helper said why at once (the message is
      * "certificate_error", "proxy_error" or "network_error"; the host and the engine's error
      * name are in tavisk_client_failure_host() and tavisk_client_failure_error()). The person
-     * still sees the reason in the helper's window until they close it. The helper still
-     * serves. */
+     * still sees the reason in the helper's window until they close it, unless the sign-in was
+     * silent. The helper still serves. */
     /* The site's certificate is not trusted, has expired, or names another host. */
     TAVISK_CERTIFICATE_ERROR = 10,
     /* The proxy refused or could not be reached, or its sign-in was cancelled. */
     TAVISK_PROXY_ERROR = 11,
     /* The site refused or did not answer, its name did not resolve, or TLS failed. */
-    TAVISK_NETWORK_ERROR = 12
+    TAVISK_NETWORK_ERROR = 12,
+    /* A silent sign-in (tavisk_client_set_silent()) needed a person: a page that waits for
+     * someone to sign in, asks a question, or failed to load for a reason other than the three
+     * above. Nothing was shown. The helper still serves: begin the sign-in again with silent off
+     * to show the window. */
+    TAVISK_INTERACTION_REQUIRED = 13
 } tavisk_status;
 
 /* Receives each request line as sent (direction '>') and each reply line as received ('<'),
@@ -143,6 +149,23 @@ TAVISK_CLIENT_API tavisk_status tavisk_client_set_transcript(tavisk_client *clie
 TAVISK_CLIENT_API tavisk_status tavisk_client_set_parent_window(tavisk_client *client,
                                                                 const char *parent_window);
 
+/* The kept session that the sign-ins begun after this call run in: a name of 1 to 64 ASCII
+ * letters, digits and "._-@+", not beginning with "." or "-". Its cookies, storage and cache are
+ * kept on disk, private to the user, from one run of the helper to the next, so that a provider
+ * that remembered the person ("keep me signed in") needs no new sign-in. NULL or "" (the default):
+ * none; the helper keeps nothing when it ends. A name the helper refuses ends the sign-in with
+ * TAVISK_SIGNIN_FAILED and "invalid_session_name"; one that another helper uses at the time with
+ * "session_in_use". TAVISK_BAD_CALL when not UTF-8. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_set_session(tavisk_client *client,
+                                                          const char *session);
+
+/* Nonzero: the sign-ins begun after this call show nothing at all and end with
+ * TAVISK_INTERACTION_REQUIRED as soon as a person would be needed; one that a kept session
+ * carries to the redirect URI ends with TAVISK_OK as usual. 0 (the default): the window is shown.
+ * The pattern: try silently, and on TAVISK_INTERACTION_REQUIRED set silent to 0 and sign in
+ * again. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_set_silent(tavisk_client *client, int silent);
+
 /* --- The helper --- */
 
 /* Starts the helper and sends hello, without waiting for its answer. `helper` NULL: the
@@ -184,6 +207,14 @@ TAVISK_CLIENT_API tavisk_status tavisk_client_process(tavisk_client *client);
 TAVISK_CLIENT_API tavisk_status tavisk_client_sign_in(tavisk_client *client, const char *url,
                                                       const char *redirect_uri, const char *title,
                                                       const char *user_agent, uint32_t timeout_ms);
+
+/* Deletes the stored data of the kept session `session` and waits until the helper says it is
+ * gone (TAVISK_OK, also when nothing was stored). Blocking, bounded by the reply wait; not while a
+ * sign-in is in flight (TAVISK_BAD_CALL). TAVISK_SIGNIN_FAILED with "session_in_use" when this
+ * helper has used the session since it started, or another helper uses it now (a helper keeps a
+ * session it used until it ends); "invalid_session_name" for a name it refuses. Signing out at
+ * the provider is a sign-in of its own: navigate to the provider's end-session address. */
+TAVISK_CLIENT_API tavisk_status tavisk_client_forget(tavisk_client *client, const char *session);
 
 /* Sends cancel. The helper reads no request while a sign-in is in flight, so a cancel is read
  * only after that sign-in's reply and changes nothing; to give up on a sign-in early, call

@@ -14,7 +14,9 @@ Modes:
   "oversized"          answers navigate with a reply line of 5 MiB
   "mute"               reads requests and answers none until exit
   "hang"               answers hello, then hangs on navigate without reading
-  "hang-ignore-term"   as "hang", and ignores SIGTERM"""
+  "hang-ignore-term"   as "hang", and ignores SIGTERM
+In every mode a silent navigate is answered "interaction_required", and forget with a null
+result, or "session_in_use" for the session "busy"."""
 
 import json
 import os
@@ -98,10 +100,19 @@ def main():
                 reply({"error": {"code": 1, "message": word,
                                  "data": {"host": "idp.example", "error": error}}})
                 continue
+            if request["params"].get("silent") is True:
+                reply({"error": {"code": 1, "message": "interaction_required",
+                                 "data": {"reason": "idle"}}})
+                continue
             url = request["params"]["redirect_uri"] + "?code=fake"
             if mode == "oversized":
                 url += "x" * (5 * 1024 * 1024)
             reply({"result": {"redirect_url": url, "status": "ok"}})
+        elif method == "forget":
+            if request["params"]["session"] == "busy":
+                reply({"error": {"code": 1, "message": "session_in_use"}})
+            else:
+                reply({"result": None})
         elif method == "exit":
             save()
             return 0

@@ -23,6 +23,7 @@ USAGE = 64
 SIGN_IN_FAILED = 2
 HELPER_FAILED = 3
 NETWORK_FAILED = 6
+INTERACTION_REQUIRED = 7
 REDIRECT_URI = "http://127.0.0.1:9/done"
 
 
@@ -82,7 +83,8 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual(run.status, 0, run)
                 self.assertTrue(run.stdout.startswith("usage: corvane-tavisk-client "), run)
                 for option in ["--url", "--redirect-uri", "--title", "--user-agent",
-                               "--timeout-ms", "--parent-window", "--helper"]:
+                               "--timeout-ms", "--parent-window", "--session", "--silent",
+                               "--forget", "--helper"]:
                     self.assertIn(option, run.stdout)
                 self.assertEqual(run.stderr, "")
         run = Run(["--version"])
@@ -105,6 +107,8 @@ class CommandLineTest(unittest.TestCase):
             "timeout beyond 32 bits": url + ["--redirect-uri", REDIRECT_URI,
                                              "--timeout-ms=4294967296"],
             "timeout with a unit": url + ["--redirect-uri", REDIRECT_URI, "--timeout-ms", "5s"],
+            "forget with a sign-in": url + ["--redirect-uri", REDIRECT_URI, "--forget", "work"],
+            "forget silently": ["--forget", "work", "--silent", "--helper", FAKE_HELPER],
         }
         for name, args in cases.items():
             with self.subTest(name):
@@ -151,6 +155,26 @@ class HelperFailureTest(unittest.TestCase):
             with self.subTest(name):
                 run = Run(sign_in_args("http://127.0.0.1:9/", helper=helper[0]), env=env)
                 self.assert_helper_failure(run, message)
+
+    def test_session_silent_and_forget(self):
+        env = self.fake_env("ok")
+        run = Run(sign_in_args("http://127.0.0.1:9/", "--session=work", "--silent",
+                               helper=FAKE_HELPER), env=env)
+        self.assertEqual(run.status, INTERACTION_REQUIRED, run)
+        self.assertEqual(run.stdout, "")
+        self.assertEqual(run.last_error_line,
+                         "corvane-tavisk-client: sign-in failed: interaction_required")
+        self.assertEqual(run.sent[1]["params"]["session"], "work")
+        self.assertIs(run.sent[1]["params"]["silent"], True)
+
+        run = Run(["--forget", "work", "--helper", FAKE_HELPER], env=env)
+        self.assertEqual((run.status, run.stdout), (0, ""), run)
+        self.assertEqual([(r["method"], r.get("params")) for r in run.sent],
+                         [("hello", None), ("forget", {"session": "work"}), ("exit", None)])
+        run = Run(["--forget=busy", "--helper", FAKE_HELPER], env=env)
+        self.assertEqual(run.status, SIGN_IN_FAILED, run)
+        self.assertEqual(run.last_error_line,
+                         "corvane-tavisk-client: forget failed: session_in_use")
 
     def test_default_helper_is_the_one_beside_the_client(self):
         client = os.path.join(self.dir, "corvane-tavisk-client")
