@@ -15,8 +15,8 @@ Modes:
   "mute"               reads requests and answers none until exit
   "hang"               answers hello, then hangs on navigate without reading
   "hang-ignore-term"   as "hang", and ignores SIGTERM
-In every mode a silent navigate is answered "interaction_required", and forget with a null
-result, or "session_in_use" for the session "busy"."""
+A silent navigate that its mode answers with success gets "interaction_required" instead; in
+every mode forget is answered with a null result, or "session_in_use" for the session "busy"."""
 
 import json
 import os
