@@ -66,6 +66,14 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Dependencies from the binaries themselves (the Qt and C++ runtime libraries, with versions).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A cross build's packages are of the target's architecture (CPack would name this machine's),
+# found from the toolchain's multiarch triplet. Their dependencies come from the sysroot's
+# libraries and dpkg database, through scripts/cross/dpkg-shlibdeps (scripts/cross-package.sh).
+if(CMAKE_CROSSCOMPILING)
+    execute_process(COMMAND dpkg-architecture -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+        OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+        ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+endif()
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 

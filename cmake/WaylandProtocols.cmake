@@ -11,6 +11,12 @@ if(PkgConfig_FOUND)
     pkg_check_modules(WAYLAND_CLIENT QUIET IMPORTED_TARGET wayland-client)
     pkg_get_variable(TAVISK_WAYLAND_PROTOCOLS_DIR wayland-protocols pkgdatadir)
     pkg_get_variable(TAVISK_WAYLAND_SCANNER wayland-scanner wayland_scanner)
+    # The scanner runs here: in a cross build the target's pkg-config names the sysroot's own,
+    # which is of the other architecture. This machine's (libwayland-bin) writes the same code.
+    if(CMAKE_CROSSCOMPILING)
+        find_program(TAVISK_BUILD_WAYLAND_SCANNER wayland-scanner NO_CMAKE_FIND_ROOT_PATH)
+        set(TAVISK_WAYLAND_SCANNER ${TAVISK_BUILD_WAYLAND_SCANNER})
+    endif()
     if(WAYLAND_CLIENT_FOUND AND TAVISK_WAYLAND_PROTOCOLS_DIR AND TAVISK_WAYLAND_SCANNER)
         set(TAVISK_WAYLAND_FOUND TRUE)
     endif()

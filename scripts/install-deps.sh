@@ -49,6 +49,11 @@ lean_packages=(
     # xdg-foreign client code (wayland-scanner, the protocol descriptions) and Qt's native
     # interface, which Qt 6.4 ships only among its private headers.
     libxcb1-dev libwayland-dev wayland-protocols qt6-base-private-dev
+    # The arm64 and armhf packages (scripts/cross-package.sh): a sysroot of each unpacked by
+    # mmdebstrap (its recommends would bring fakechroot and uidmap, which its root mode does not
+    # use) and the cross compilers. qemu is not installed: its static binary is unpacked from its
+    # .deb, as installing it could register binfmt handlers with the kernel.
+    mmdebstrap crossbuild-essential-arm64 crossbuild-essential-armhf
 )
 # What differs by release: names that carry a version, and packages one release lacks.
 case "$release" in

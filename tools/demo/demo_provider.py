@@ -7,7 +7,8 @@ added to its query, which is where the helper catches the sign-in; Cancel redire
 "error=access_denied&error_subcode=cancel" instead. Any user name and password are accepted.
 
 With --auto-submit the page fills itself in and submits itself after a moment, for runs with no
-person at the display.
+person at the display; it sends what the browser runs on along (navigator.platform, and the
+processor from the client hints), which the log line of the sign-in shows.
 
 When it is ready it prints the address of its sign-in page, one line on standard output, and
 then serves until it is stopped. It logs one line per request on standard error.
@@ -48,6 +49,7 @@ PAGE = """<!DOCTYPE html>
 <form id="signin" method="post" action="/authorize">
   <input type="hidden" name="redirect_uri" value="{redirect_uri}">
   <input type="hidden" name="state" value="{state}">
+  <input type="hidden" name="platform" id="platform">
   <label for="user">User name</label>
   <input type="text" id="user" name="user" autocomplete="username" autofocus>
   <label for="password">Password</label>
@@ -66,10 +68,25 @@ PAGE = """<!DOCTYPE html>
 AUTO_SUBMIT = """<p class="note" id="auto">No one is at this display: this page fills itself in
 and signs in by itself in a moment.</p>
 <script>
-setTimeout(function () {
+// What the page runs on: navigator.platform, and the processor family and width from the user
+// agent's client hints (the engine of Qt 6.8 reports "Linux x86_64" as the platform everywhere).
+function submit(platform) {
+  document.getElementById("platform").value = platform;
   document.getElementById("user").value = "demo";
   document.getElementById("password").value = "demo";
   document.getElementById("submit").click();
+}
+setTimeout(function () {
+  var hints = navigator.userAgentData;
+  if (!hints || !hints.getHighEntropyValues) {
+    submit(navigator.platform);
+    return;
+  }
+  hints.getHighEntropyValues(["architecture", "bitness"]).then(function (values) {
+    // Qt 6.4's engine answers with empty values.
+    submit(navigator.platform + (values.architecture
+        ? ", " + values.architecture + " " + values.bitness + "-bit" : ""));
+  }, function () { submit(navigator.platform); });
 }, %d);
 </script>
 """
@@ -144,7 +161,10 @@ def make_handler(auto_submit_ms):
                                                       "Enter a user name."))
                 return
             else:
-                log("signed in %r; redirecting with a code" % field("user"))
+                # The page that signed in by itself says what it ran on (the cross-built
+                # packages' check looks for the emulated renderer's "arm 64-bit").
+                on = " (page on %s)" % field("platform") if field("platform") else ""
+                log("signed in %r%s; redirecting with a code" % (field("user"), on))
                 location = with_query(redirect_uri, [("code", secrets.token_urlsafe(12)),
                                                      ("state", state)])
             self.send_response(302)
