@@ -53,6 +53,8 @@ std::optional<LoadFailureKind> loadFailureKind(int netError)
         return LoadFailureKind::Network;
     switch (netError) {
     case -7:   // TIMED_OUT
+    case -15:  // SOCKET_NOT_CONNECTED: how the engine sometimes reports a server that refused
+               // the handshake after the person presented no client certificate
     case -21:  // NETWORK_CHANGED
     case -324: // EMPTY_RESPONSE: the server closed the connection without an answer
         return LoadFailureKind::Network;

@@ -2,6 +2,8 @@
 // GNOME's and KDE's settings say, where KDE keeps them, and the command line's precedence.
 #include "engine/desktopproxy.h"
 
+#include "testenvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -10,16 +12,10 @@
 
 namespace {
 
+using testsupport::lookupIn;
+
 using Strings = std::vector<std::string>;
 using Variables = std::map<std::string, std::string>;
-
-EnvironmentLookup lookupIn(const Variables &variables)
-{
-    return [&variables](const char *name) -> const char * {
-        const auto found = variables.find(name);
-        return found != variables.end() ? found->second.c_str() : nullptr;
-    };
-}
 
 struct DesktopCase {
     const char *name;

@@ -9,6 +9,8 @@
 
 #include <QtGlobal>
 
+#include "testenvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -16,6 +18,8 @@
 #include <vector>
 
 namespace {
+
+using testsupport::lookupIn;
 
 using Strings = std::vector<std::string>;
 
@@ -78,14 +82,6 @@ INSTANTIATE_TEST_SUITE_P(Table, InEngineSpelling, testing::ValuesIn(kSpellingCas
                          [](const testing::TestParamInfo<SpellingCase> &info) {
                              return std::string(info.param.name);
                          });
-
-EnvironmentLookup lookupIn(const std::map<std::string, std::string> &environment)
-{
-    return [&environment](const char *name) -> const char * {
-        const auto found = environment.find(name);
-        return found == environment.end() ? nullptr : found->second.c_str();
-    };
-}
 
 EngineSwitches switchesFor(const std::map<std::string, std::string> &environment,
                            std::vector<const char *> argv)

@@ -3,6 +3,8 @@
 #include "engine/acceptlanguage.h"
 #include "engine/quietlogging.h"
 
+#include "testenvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -11,15 +13,9 @@
 
 namespace {
 
-using Environment = std::map<std::string, std::string>;
+using testsupport::lookupIn;
 
-EnvironmentLookup lookupIn(const Environment &environment)
-{
-    return [&environment](const char *name) -> const char * {
-        const auto found = environment.find(name);
-        return found == environment.end() ? nullptr : found->second.c_str();
-    };
-}
+using Environment = std::map<std::string, std::string>;
 
 struct AcceptLanguageCase {
     const char *name;
