@@ -13,6 +13,7 @@
 #include "platform/handles.h"
 #include "signin/helperstate.h"
 #include "signin/redirect.h"
+#include "signin/sessionname.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -164,10 +165,27 @@ struct Window {
 
 // What the model expects as the answer to one request line.
 struct ExpectedReply {
-    enum Kind { Hello, Shutdown, Navigate } kind;
+    enum Kind { Hello, Shutdown, Navigate, Refused } kind;
     bool checkId = false; // ids beyond 2^53 lose precision as doubles: not compared
     double id = 0;
+    QString refusal; // Refused: the error message
 };
+
+// A request's "session" names no session that this state can hold (it has no session registry,
+// as a helper whose data folder cannot be made): the error that refuses it, or nothing when
+// the request names no session and `needsSession` is false.
+QString sessionRefusal(const QJsonObject &request, bool needsSession)
+{
+    const QJsonValue params = request.value(QStringLiteral("params"));
+    const QJsonValue session = params.isObject()
+        ? params.toObject().value(QStringLiteral("session"))
+        : QJsonValue(QJsonValue::Undefined);
+    if (session.isUndefined() && !needsSession)
+        return QString();
+    if (!session.isString() || !isValidSessionName(session.toString().toStdString()))
+        return QStringLiteral("invalid_session_name");
+    return QStringLiteral("session_unavailable");
+}
 
 // The requests of `input` that call for a reply, framed and dispatched independently of the
 // command loop: lines end at "\n", the bytes after the last one are never handled, and nothing
@@ -193,10 +211,17 @@ std::vector<ExpectedReply> expectedReplies(const std::string &input)
             reply.kind = ExpectedReply::Shutdown;
         else if (name == QStringLiteral("navigate"))
             reply.kind = ExpectedReply::Navigate;
+        else if (name == QStringLiteral("forget"))
+            reply.kind = ExpectedReply::Refused;
         else if (name == QStringLiteral("exit"))
             break;
         else
             continue;
+        if (reply.kind == ExpectedReply::Navigate || reply.kind == ExpectedReply::Refused) {
+            reply.refusal = sessionRefusal(request, reply.kind == ExpectedReply::Refused);
+            if (!reply.refusal.isEmpty())
+                reply.kind = ExpectedReply::Refused;
+        }
         const QJsonValue id = request.value(QStringLiteral("id"));
         if (!id.isDouble()) {
             reply.checkId = true; // no number: id 0
@@ -275,6 +300,13 @@ void checkReply(const QJsonObject &reply, const ExpectedReply &expected, Window 
         }
         break;
     }
+    case ExpectedReply::Refused:
+        check(
+            hasError
+                && reply.value(QStringLiteral("error")).toObject().value(QStringLiteral("message"))
+                    == QJsonValue(expected.refusal),
+            "a request for a session that cannot be held was not refused with its reason");
+        break;
     }
 }
 
