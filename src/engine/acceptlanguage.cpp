@@ -6,11 +6,6 @@
 
 namespace {
 
-bool isNonEmpty(const char *value)
-{
-    return value != nullptr && value[0] != '\0';
-}
-
 bool allOf(const std::string &text, int (*test)(int))
 {
     return !text.empty() && std::all_of(text.begin(), text.end(), [test](char c) {

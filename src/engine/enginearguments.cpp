@@ -2,12 +2,6 @@
 
 #include <cstring>
 
-namespace {
-
-const char kEngineArgumentsMarker[] = "--webEngineArgs";
-
-} // namespace
-
 EngineArguments engineArgumentsRead(const EnvironmentLookup &environment, int argc,
                                     const char *const *argv)
 {

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// What ends Qt's own arguments on the command line and starts the engine's.
+inline constexpr char kEngineArgumentsMarker[] = "--webEngineArgs";
+
 // The switches the engine reads: QTWEBENGINE_CHROMIUM_FLAGS split as engineFlagsSplit splits it
 // when it is set at all, otherwise the arguments after the first "--webEngineArgs" (Qt hands
 // the engine one or the other, never both). Pure: it reads only `environment` and

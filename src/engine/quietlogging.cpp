@@ -13,11 +13,6 @@
 
 namespace {
 
-bool isNonEmpty(const char *value)
-{
-    return value != nullptr && value[0] != '\0';
-}
-
 bool startsWith(const std::string &text, const char *prefix)
 {
     return text.compare(0, std::strlen(prefix), prefix) == 0;

@@ -6,13 +6,6 @@
 
 namespace {
 
-const char kEngineArgumentsMarker[] = "--webEngineArgs";
-
-bool isNonEmpty(const char *value)
-{
-    return value != nullptr && value[0] != '\0';
-}
-
 // Chromium accepts a switch with one or two leading dashes; its name ends at '='.
 std::string switchName(const std::string &argument)
 {
