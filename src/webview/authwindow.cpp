@@ -41,6 +41,15 @@ QWidget *coveredBy(std::initializer_list<QWidget *> covers, QWidget *view)
     return area;
 }
 
+// The one sign-in window, made on first use.
+AuthWindow *signInWindow(const PageServices &services)
+{
+    HelperState *state = services.state;
+    if (state->window == nullptr)
+        state->window = new AuthWindow(services);
+    return state->window;
+}
+
 } // namespace
 
 AuthWindow::AuthWindow(const PageServices &services)
@@ -55,6 +64,10 @@ AuthWindow::AuthWindow(const PageServices &services)
     connect(failureView, &LoadFailureView::closeRequested, this, &QWidget::close);
     setCentralWidget(frame);
     page = newPage(services.state->profiles->runProfile());
+    warmPageIdle.setSingleShot(true);
+    warmPageIdle.setInterval(kWarmPageIdleMs);
+    connect(&warmPageIdle, &QTimer::timeout, this,
+            [this] { replacePage(this->services.state->profiles->runProfile()); });
 }
 
 AuthWindow::~AuthWindow()
@@ -74,18 +87,33 @@ AuthPage *AuthWindow::newPage(QWebEngineProfile *profile)
     return fresh;
 }
 
+void AuthWindow::replacePage(QWebEngineProfile *profile)
+{
+    // The next page replaces this one before it goes, so the view never shows the old content
+    // again and nothing of it (history, scripts, timers) survives into the next sign-in.
+    AuthPage *replaced = page;
+    page = newPage(profile);
+    replaced->discard();
+}
+
 void AuthWindow::usePageOf(QWebEngineProfile *profile)
 {
-    if (page->profile() == profile)
-        return;
-    AuthPage *unused = page;
-    page = newPage(profile);
-    unused->discard();
+    if (page->profile() != profile)
+        replacePage(profile);
+}
+
+void AuthWindow::warmUp()
+{
+    // An empty document needs no network and shows nothing, but it takes a render process,
+    // which the engine hands on to the page's first real navigation rather than start another.
+    page->setUrl(QUrl(QStringLiteral("about:blank")));
+    warmPageIdle.start();
 }
 
 void AuthWindow::beginSignIn(const SignInPage &signIn)
 {
     services.signIn->open(this);
+    warmPageIdle.stop();
     silent = signIn.silent;
     failureView->hide();
     QWebEngineProfile *profile = services.state->profiles->profileFor(signIn);
@@ -147,11 +175,7 @@ void AuthWindow::endSignIn()
     if (!showsFailure)
         hide();
     services.signIn->close();
-    // The next page replaces this one before it goes, so the view never shows the old content
-    // again and nothing of it (history, scripts, timers) survives into the next sign-in.
-    AuthPage *ended = page;
-    page = newPage(services.state->profiles->runProfile());
-    ended->discard();
+    replacePage(services.state->profiles->runProfile());
     activation.cancel();
     parent.release(this);
     // Every sign-in gets a new native window, as after a close. A window that is hidden and
@@ -200,12 +224,14 @@ void AuthWindow::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
+void warmSignInWindow(const PageServices &services)
+{
+    signInWindow(services)->warmUp();
+}
+
 void openSignInWindow(const PageServices &services, const SignInPage &page)
 {
-    HelperState *state = services.state;
-    if (state->window == nullptr)
-        state->window = new AuthWindow(services);
-    state->window->beginSignIn(page);
+    signInWindow(services)->beginSignIn(page);
 }
 
 void hideSignInWindow(HelperState *state)
