@@ -38,6 +38,7 @@ from Xlib.ext import xtest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "e2e", "lib"))
+import proctree  # noqa: E402  (the process tests' reading of /proc, shared)
 import xwindow  # noqa: E402  (the process tests' window lookup, shared)
 
 REDIRECT_PREFIX = "ms-appx-web://broker.bench/cb"
@@ -200,19 +201,11 @@ def mapping_kind(name):
 
 
 def process_role(pid, browser):
-    """browser, zygote or renderer. The engine's renderers keep the zygote's command line, so a
-    renderer is told by its compositor thread. With the sandbox on there are three zygote
-    processes (the unsandboxed one, and the sandboxed one's namespace init and its fork)."""
+    """browser, zygote or renderer. With the sandbox on there are three zygote processes (the
+    unsandboxed one, and the sandboxed one's namespace init and its fork)."""
     if pid == browser:
         return "browser"
-    try:
-        for tid in os.listdir("/proc/%d/task" % pid):
-            with open("/proc/%d/task/%s/comm" % (pid, tid)) as f:
-                if f.read().strip() == "Compositor":
-                    return "renderer"
-    except OSError:
-        pass
-    return "zygote"
+    return "renderer" if proctree.is_renderer(pid) else "zygote"
 
 
 def tree_breakdown(sid):

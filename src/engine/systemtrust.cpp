@@ -43,3 +43,8 @@ bool trustSystemAuthorities()
 }
 
 #endif
+
+std::shared_future<bool> trustSystemAuthoritiesMeanwhile()
+{
+    return std::async(std::launch::async, trustSystemAuthorities).share();
+}
