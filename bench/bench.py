@@ -349,8 +349,9 @@ def make_tls(work, account):
 
 # ---------------------------------------------------------------------------------------------
 # The sign-in page. /login sets a cookie and shows a text field; the page reports its first
-# contentful paint and each mousedown to /report; the field's first input event sends the page
-# by script to /next, which checks the cookie and answers 302 to the redirect URI.
+# contentful paint and each mousedown to /report; the field's last input event (or, with
+# ?leave_ms=N, a timer N ms after the first paint) sends the page by script to /next, which
+# checks the cookie and answers 302 to the redirect URI.
 # /start answers that 302 at once (the hand-over runs).
 
 LOGIN_PAGE = """<!DOCTYPE html>
@@ -364,13 +365,17 @@ input { position: fixed; left: 0; top: 3em; width: 100%%; height: 80%%; font-siz
 <body><h1>Sign in</h1><input id="user" autocomplete="off" autofocus>
 <script>
 var run = "%s";
+var leaveAfter = %d;
 function report(what, t) {
   fetch("/report?run=" + run + "&what=" + what + "&t=" + t, {cache: "no-store"});
 }
 new PerformanceObserver(function (list) {
   list.getEntries().forEach(function (entry) {
-    if (entry.name === "first-contentful-paint")
-      report("fcp", performance.timeOrigin + entry.startTime);
+    if (entry.name !== "first-contentful-paint")
+      return;
+    report("fcp", performance.timeOrigin + entry.startTime);
+    if (leaveAfter > 0)
+      setTimeout(function () { location.href = "/next?run=" + run + "&input=0"; }, leaveAfter);
   });
 }).observe({type: "paint", buffered: true});
 document.addEventListener("mousedown", function () {
@@ -439,7 +444,8 @@ def make_handler(reports):
                 self.answer(302, headers=[("Location", REDIRECT_TARGET)])
             elif url.path == "/login":
                 secure = "; Secure" if isinstance(self.connection, ssl.SSLSocket) else ""
-                self.answer(200, (LOGIN_PAGE % (run, KEYS_PER_RUN)).encode(),
+                leave_ms = int(query.get("leave_ms", "0"))
+                self.answer(200, (LOGIN_PAGE % (run, leave_ms, KEYS_PER_RUN)).encode(),
                             [("Content-Type", "text/html; charset=utf-8"),
                              ("Set-Cookie", "session=%s; HttpOnly; SameSite=Lax%s"
                               % (run, secure))])
@@ -834,6 +840,21 @@ class Bench:
             program.stop()
 
 
+def program_env(account, display):
+    """The measured programs' environment: this one's, less what would change how the engine
+    starts or renders, on the run's display and in the account's folders."""
+    env = dict(os.environ)
+    for name in ("QT_QPA_PLATFORM", "QTWEBENGINE_CHROMIUM_FLAGS", "LD_PRELOAD",
+                 "WAYLAND_DISPLAY", "QTWEBENGINE_DISABLE_SANDBOX", "QT_QUICK_BACKEND",
+                 "QSG_RHI_BACKEND", "QMLSCENE_DEVICE", "XAUTHORITY"):
+        env.pop(name, None)
+    env.update(DISPLAY=display, XDG_RUNTIME_DIR=account.runtime, HOME=account.home,
+               QT_LOGGING_RULES="qt.webenginecontext.info=false")
+    if not account.sandbox:
+        env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
+    return env
+
+
 def retried(measure, *args):
     """One measurement; a run that failed (a lost reply, a crashed engine under load) is logged
     and run once more, so one flake does not throw the whole table away."""
@@ -1091,15 +1112,7 @@ def main():
         pages = PageServer(tls)
         xvfb, display = start_xvfb(work)
         person = Person(display)
-        env = dict(os.environ)
-        for name in ("QT_QPA_PLATFORM", "QTWEBENGINE_CHROMIUM_FLAGS", "LD_PRELOAD",
-                     "WAYLAND_DISPLAY", "QTWEBENGINE_DISABLE_SANDBOX", "QT_QUICK_BACKEND",
-                     "QSG_RHI_BACKEND", "QMLSCENE_DEVICE", "XAUTHORITY"):
-            env.pop(name, None)
-        env.update(DISPLAY=display, XDG_RUNTIME_DIR=account.runtime, HOME=account.home,
-                   QT_LOGGING_RULES="qt.webenginecontext.info=false")
-        if not account.sandbox:
-            env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
+        env = program_env(account, display)
         bench = Bench(args.build, work, env, account, pages, person)
         log("measured programs run %s; page over %s" % (account.describe(), pages.base))
 
