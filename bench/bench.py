@@ -915,6 +915,15 @@ def start_xvfb(work):
     return xvfb, ":" + text.decode().strip()
 
 
+def stop_xvfb(xvfb):
+    xvfb.terminate()
+    try:
+        xvfb.wait(10)
+    except subprocess.TimeoutExpired:
+        xvfb.kill()
+        xvfb.wait()
+
+
 def machine():
     model = "?"
     try:
@@ -1150,12 +1159,7 @@ def main():
         if pages is not None:
             pages.shutdown()
         if xvfb is not None:
-            xvfb.terminate()
-            try:
-                xvfb.wait(10)
-            except subprocess.TimeoutExpired:
-                xvfb.kill()
-                xvfb.wait()
+            stop_xvfb(xvfb)
     elapsed = time.monotonic() - started
     load_after = os.getloadavg()
 

@@ -19,7 +19,6 @@ import argparse
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import threading
@@ -139,12 +138,7 @@ def main():
         if pages is not None:
             pages.shutdown()
         if xvfb is not None:
-            xvfb.terminate()
-            try:
-                xvfb.wait(10)
-            except subprocess.TimeoutExpired:
-                xvfb.kill()
-                xvfb.wait()
+            bench.stop_xvfb(xvfb)
     load_after = os.getloadavg()
 
     succeeded = sum(1 for c in clients if c.succeeded)

@@ -13,7 +13,6 @@ Prints a table of medians (lowest-highest). Every process started here is killed
 
 import argparse
 import os
-import statistics
 import sys
 import time
 
@@ -24,6 +23,7 @@ import helperproc  # noqa: E402
 import testenv  # noqa: E402
 import xvfb  # noqa: E402
 from accessibility import PAINT_TIMEOUT, tree_memory_kib  # noqa: E402
+from sessions import cell  # noqa: E402  (median (lowest-highest))
 
 WARM_SECONDS = 3.0
 IDLE_SECONDS = 15.0
@@ -58,10 +58,6 @@ def main():
             for name, binary in sides[shift:] + sides[:shift]:
                 results[name].append(one_run(binary, xserver.display))
 
-    def cell(runs, key, scale, fmt):
-        values = [r[key] / scale for r in runs]
-        return (fmt + " (" + fmt + "-" + fmt + ")") % (statistics.median(values), min(values),
-                                                      max(values))
     print("Medians of %d runs per side (lowest-highest); run took %.0f s" %
           (args.rounds, time.monotonic() - begun))
     print()
