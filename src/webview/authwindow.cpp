@@ -93,6 +93,7 @@ void AuthWindow::replacePage(QWebEngineProfile *profile)
     // again and nothing of it (history, scripts, timers) survives into the next sign-in.
     AuthPage *replaced = page;
     page = newPage(profile);
+    warmth = Warmth::None;
     replaced->discard();
 }
 
@@ -108,6 +109,33 @@ void AuthWindow::warmUp()
     // which the engine hands on to the page's first real navigation rather than start another.
     page->setUrl(QUrl(QStringLiteral("about:blank")));
     warmPageIdle.start();
+    warmth = Warmth::Loading;
+    // Made before any sign-in's connection to the same signal, so it runs first.
+    connect(
+        page, &QWebEnginePage::loadFinished, this, [this] { warmth = Warmth::Loaded; },
+        Qt::SingleShotConnection);
+}
+
+void AuthWindow::loadOnceWarm(const QUrl &url, const std::function<void()> &watchLoad)
+{
+    if (warmth != Warmth::Loading) {
+        watchLoad();
+        page->setUrl(url);
+        return;
+    }
+    // The empty document's own signals (its first frame, the end of its load) would otherwise
+    // reach what watches the sign-in's page, and take the loading view down before the sign-in's
+    // page has shown anything. Its process is what the sign-in waits for anyway.
+    AuthPage *warm = page;
+    connect(
+        warm, &QWebEnginePage::loadFinished, this,
+        [this, warm, url, watchLoad] {
+            if (page != warm || !services.signIn->isOpen())
+                return;
+            watchLoad();
+            page->setUrl(url);
+        },
+        Qt::SingleShotConnection);
 }
 
 void AuthWindow::beginSignIn(const SignInPage &signIn)
@@ -129,8 +157,7 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
         // hidden window until it reaches the redirect URI or needs a person. A failure the
         // person was still reading goes, as it would with a shown sign-in.
         hide();
-        watchSilentSignIn(services.state, page);
-        page->setUrl(signIn.url);
+        loadOnceWarm(signIn.url, [this] { watchSilentSignIn(services.state, page); });
         return;
     }
     // A window the person closed over a failure view still has its native window; the sign-in
@@ -145,27 +172,36 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     // the end of its load when it fails before one.
     frame->strip()->showSite(signIn.url);
     loadingView->showConnecting(siteOriginOf(signIn.url).host);
-    connect(page, &QWebEnginePage::contentsSizeChanged, loadingView, &QWidget::hide,
-            Qt::SingleShotConnection);
-    connect(page, &QWebEnginePage::loadFinished, loadingView, &QWidget::hide,
-            Qt::SingleShotConnection);
     show();
     parent.attachShown(this);
     keepInsideScreenOnceFramed(this);
     raise();
     activation.activateShown(activationToken);
     view->setFocus();
-    // The fresh page's own widget, which takes the keyboard focus inside the view, replaces the
-    // last page's only once the page starts loading; in a window that is active by then nothing
-    // else hands it the focus, and the page would show no caret and take no key.
-    connect(
-        page, &QWebEnginePage::loadStarted, view,
-        [this] {
-            if (isActiveWindow())
-                view->setFocus();
-        },
-        Qt::SingleShotConnection);
-    page->setUrl(signIn.url);
+    const bool warmDocument = warmth != Warmth::None;
+    loadOnceWarm(signIn.url, [this, warmDocument] {
+        // The warm-up's empty document stays on screen, and reports its size once shown, until
+        // the sign-in's document replaces it; that one then reports no size if the two agree.
+        // The sign-in's document resets the page's title as it replaces it.
+        if (warmDocument)
+            connect(page, &QWebEnginePage::titleChanged, loadingView, &QWidget::hide,
+                    Qt::SingleShotConnection);
+        else
+            connect(page, &QWebEnginePage::contentsSizeChanged, loadingView, &QWidget::hide,
+                    Qt::SingleShotConnection);
+        connect(page, &QWebEnginePage::loadFinished, loadingView, &QWidget::hide,
+                Qt::SingleShotConnection);
+        // The fresh page's own widget, which takes the keyboard focus inside the view, replaces
+        // the last page's only once the page starts loading; in a window that is active by then
+        // nothing else hands it the focus, and the page would show no caret and take no key.
+        connect(
+            page, &QWebEnginePage::loadStarted, view,
+            [this] {
+                if (isActiveWindow())
+                    view->setFocus();
+            },
+            Qt::SingleShotConnection);
+    });
 }
 
 void AuthWindow::endSignIn()

@@ -9,6 +9,8 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <functional>
+
 struct SignInPage;
 class LoadFailureView;
 class LoadingView;
@@ -64,6 +66,10 @@ private:
     void replacePage(QWebEngineProfile *profile);
     // The fresh page of a sign-in that runs in `profile`: the one waiting, or one in its place.
     void usePageOf(QWebEngineProfile *profile);
+    // Calls `watchLoad`, which connects to the page's signals, then loads `url` in the page: at
+    // once, or, while the page still loads its warm-up document, once that has loaded and if the
+    // sign-in is still open with this page.
+    void loadOnceWarm(const QUrl &url, const std::function<void()> &watchLoad);
 
     const PageServices services;
     QWebEngineView *const view;
@@ -76,6 +82,8 @@ private:
     ParentWindow parent; // the client's window of the sign-in in flight
     bool silent = false; // the sign-in in flight shows nothing
     QTimer warmPageIdle; // drops the warm page of a helper that is not asked
+    // What the page holds of the warm-up: nothing, its empty document loading, or loaded.
+    enum class Warmth { None, Loading, Loaded } warmth = Warmth::None;
 };
 
 // How long a warm page waits for the first sign-in: a client that prepares its request takes
