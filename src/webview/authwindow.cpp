@@ -120,12 +120,14 @@ void AuthWindow::loadOnceWarm(const QUrl &url, const std::function<void()> &watc
 {
     if (warmth != Warmth::Loading) {
         watchLoad();
+        page->printLoadLines();
         page->setUrl(url);
         return;
     }
     // The empty document's own signals (its first frame, the end of its load) would otherwise
-    // reach what watches the sign-in's page, and take the loading view down before the sign-in's
-    // page has shown anything. Its process is what the sign-in waits for anyway.
+    // reach what watches the sign-in's page: they would take the loading view down before the
+    // sign-in's page has shown anything, and print its load line. Its process is what the
+    // sign-in waits for anyway.
     AuthPage *warm = page;
     connect(
         warm, &QWebEnginePage::loadFinished, this,
@@ -133,6 +135,7 @@ void AuthWindow::loadOnceWarm(const QUrl &url, const std::function<void()> &watc
             if (page != warm || !services.signIn->isOpen())
                 return;
             watchLoad();
+            page->printLoadLines();
             page->setUrl(url);
         },
         Qt::SingleShotConnection);
@@ -147,7 +150,6 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     QWebEngineProfile *profile = services.state->profiles->profileFor(signIn);
     usePageOf(profile);
     setWindowTitle(literalWindowTitle(signIn.title));
-    page->printLoadLines();
     // Set on every sign-in, so that one request's user agent never carries over to the next.
     const std::string &userAgent
         = signIn.userAgent.empty() ? services.state->defaultUserAgent : signIn.userAgent;

@@ -66,9 +66,9 @@ private:
     void replacePage(QWebEngineProfile *profile);
     // The fresh page of a sign-in that runs in `profile`: the one waiting, or one in its place.
     void usePageOf(QWebEngineProfile *profile);
-    // Calls `watchLoad`, which connects to the page's signals, then loads `url` in the page: at
-    // once, or, while the page still loads its warm-up document, once that has loaded and if the
-    // sign-in is still open with this page.
+    // Calls `watchLoad`, which connects to the page's signals, turns on the page's load lines,
+    // then loads `url` in the page: at once, or, while the page still loads its warm-up
+    // document, once that has loaded and if the sign-in is still open with this page.
     void loadOnceWarm(const QUrl &url, const std::function<void()> &watchLoad);
 
     const PageServices services;
