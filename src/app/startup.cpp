@@ -56,16 +56,13 @@ template<typename Functor> void postToGuiThread(Functor &&functor)
 }
 
 // Every call posts to the application object and returns at once. `services` outlive the
-// calls. No sign-in's page loads before `systemTrust` is in place.
-GuiCalls queuedGuiCalls(const PageServices &services, const std::shared_future<bool> &systemTrust)
+// calls.
+GuiCalls queuedGuiCalls(const PageServices &services)
 {
     GuiCalls calls;
     // The state the command thread passes is the one services hold.
-    calls.postOpenSignInWindow = [services, systemTrust](HelperState *, const SignInPage &page) {
-        postToGuiThread([services, systemTrust, page] {
-            systemTrust.wait();
-            openSignInWindow(services, page);
-        });
+    calls.postOpenSignInWindow = [services](HelperState *, const SignInPage &page) {
+        postToGuiThread([services, page] { openSignInWindow(services, page); });
     };
     calls.postHideSignInWindow
         = [](HelperState *state) { postToGuiThread([state] { hideSignInWindow(state); }); };
@@ -90,10 +87,6 @@ int runHelper(int argc, char **argv)
         printLine("failed to import the cmdIn/cmdOut channel handles");
         return 1;
     }
-    // A company's own authority, installed the way the system says, is trusted here as it is by
-    // the system's other programs. Loaded while the engine starts, which it would otherwise delay
-    // by its whole time.
-    const std::shared_future<bool> systemTrust = trustSystemAuthoritiesMeanwhile();
 
     // Nothing on standard error when all goes well: a client may show whatever arrives there to
     // the person as an error. QT_LOGGING_RULES brings Qt's and the engine's messages back.
@@ -150,6 +143,9 @@ int runHelper(int argc, char **argv)
 
     quietEngineProcesses();
     installTranslations();
+    // Before the engine starts: a company's own authority, installed the way the system says,
+    // is trusted here as it is by the system's other programs.
+    trustSystemAuthorities();
 
     HelperState state;
     state.proxy = proxy;
@@ -184,7 +180,7 @@ int runHelper(int argc, char **argv)
     // Runs first once the event loop starts, while the command thread answers hello: the render
     // process of the first sign-in starts before the client asks for it.
     postToGuiThread([services] { warmSignInWindow(services); });
-    const GuiCalls gui = queuedGuiCalls(services, systemTrust);
+    const GuiCalls gui = queuedGuiCalls(services);
     std::thread commandThread(commandLoop, &state, std::cref(gui));
     const int status = QApplication::exec();
 

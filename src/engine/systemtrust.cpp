@@ -43,8 +43,3 @@ bool trustSystemAuthorities()
 }
 
 #endif
-
-std::shared_future<bool> trustSystemAuthoritiesMeanwhile()
-{
-    return std::async(std::launch::async, trustSystemAuthorities).share();
-}

@@ -1,8 +1,6 @@
 // Trusting the certificate authorities the system trusts, as other programs on it do.
 #pragma once
 
-#include <future>
-
 // Whether the administrator's TAVISK_SYSTEM_TRUST value (nullptr: not set) leaves the system's
 // authorities trusted: every value does but "0".
 bool systemTrustWanted(const char *value);
@@ -11,16 +9,8 @@ bool systemTrustWanted(const char *value);
 // update-ca-certificates keeps) into this process's NSS, through which the engine verifies
 // servers, when TAVISK_SYSTEM_TRUST allows it. Nothing is written anywhere: the person's NSS
 // database (~/.pki/nssdb) is neither opened nor changed here, and the engine still opens it
-// with what the person added there. Must run before the engine starts NSS, on one thread: NSS
+// with what the person added there. Must run on the GUI thread before the engine starts: NSS
 // takes a module before its own start-up and adds it to what it then opens, while a start-up
 // of NSS here would keep the engine from opening the person's database. Returns true when the
 // module was loaded.
 bool trustSystemAuthorities();
-
-// trustSystemAuthorities on a thread of its own, started at once, so that the engine and the
-// channel start meanwhile (the load takes 0.1 to 0.3 s). The result must have been waited for
-// before anything can make the engine verify a server: before a page loads from the network.
-// That is in time, because the engine starts NSS only at its first verification, and nothing
-// else in the process touches NSS; the module then waits in NSS's list as when it was loaded
-// before the engine's start. Destroying the last copy waits for the thread.
-std::shared_future<bool> trustSystemAuthoritiesMeanwhile();
