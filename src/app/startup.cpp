@@ -177,6 +177,9 @@ int runHelper(int argc, char **argv)
                              sessions.dataFolder());
     state.profiles = &profiles;
 
+    // Runs first once the event loop starts, while the command thread answers hello: the render
+    // process of the first sign-in starts before the client asks for it.
+    postToGuiThread([services] { warmSignInWindow(services); });
     const GuiCalls gui = queuedGuiCalls(services);
     std::thread commandThread(commandLoop, &state, std::cref(gui));
     const int status = QApplication::exec();

@@ -41,6 +41,15 @@ QWidget *coveredBy(std::initializer_list<QWidget *> covers, QWidget *view)
     return area;
 }
 
+// The one sign-in window, made on first use.
+AuthWindow *signInWindow(const PageServices &services)
+{
+    HelperState *state = services.state;
+    if (state->window == nullptr)
+        state->window = new AuthWindow(services);
+    return state->window;
+}
+
 } // namespace
 
 AuthWindow::AuthWindow(const PageServices &services)
@@ -55,6 +64,10 @@ AuthWindow::AuthWindow(const PageServices &services)
     connect(failureView, &LoadFailureView::closeRequested, this, &QWidget::close);
     setCentralWidget(frame);
     page = newPage(services.state->profiles->runProfile());
+    warmPageIdle.setSingleShot(true);
+    warmPageIdle.setInterval(kWarmPageIdleMs);
+    connect(&warmPageIdle, &QTimer::timeout, this,
+            [this] { replacePage(this->services.state->profiles->runProfile()); });
 }
 
 AuthWindow::~AuthWindow()
@@ -74,24 +87,69 @@ AuthPage *AuthWindow::newPage(QWebEngineProfile *profile)
     return fresh;
 }
 
+void AuthWindow::replacePage(QWebEngineProfile *profile)
+{
+    // The next page replaces this one before it goes, so the view never shows the old content
+    // again and nothing of it (history, scripts, timers) survives into the next sign-in.
+    AuthPage *replaced = page;
+    page = newPage(profile);
+    warmth = Warmth::None;
+    replaced->discard();
+}
+
 void AuthWindow::usePageOf(QWebEngineProfile *profile)
 {
-    if (page->profile() == profile)
+    if (page->profile() != profile)
+        replacePage(profile);
+}
+
+void AuthWindow::warmUp()
+{
+    // An empty document needs no network and shows nothing, but it takes a render process,
+    // which the engine hands on to the page's first real navigation rather than start another.
+    page->setUrl(QUrl(QStringLiteral("about:blank")));
+    warmPageIdle.start();
+    warmth = Warmth::Loading;
+    // Made before any sign-in's connection to the same signal, so it runs first.
+    connect(
+        page, &QWebEnginePage::loadFinished, this, [this] { warmth = Warmth::Loaded; },
+        Qt::SingleShotConnection);
+}
+
+void AuthWindow::loadOnceWarm(const QUrl &url, const std::function<void()> &watchLoad)
+{
+    if (warmth != Warmth::Loading) {
+        watchLoad();
+        page->printLoadLines();
+        page->setUrl(url);
         return;
-    AuthPage *unused = page;
-    page = newPage(profile);
-    unused->discard();
+    }
+    // The empty document's own signals (its first frame, the end of its load) would otherwise
+    // reach what watches the sign-in's page: they would take the loading view down before the
+    // sign-in's page has shown anything, and print its load line. Its process is what the
+    // sign-in waits for anyway.
+    AuthPage *warm = page;
+    connect(
+        warm, &QWebEnginePage::loadFinished, this,
+        [this, warm, url, watchLoad] {
+            if (page != warm || !services.signIn->isOpen())
+                return;
+            watchLoad();
+            page->printLoadLines();
+            page->setUrl(url);
+        },
+        Qt::SingleShotConnection);
 }
 
 void AuthWindow::beginSignIn(const SignInPage &signIn)
 {
     services.signIn->open(this);
+    warmPageIdle.stop();
     silent = signIn.silent;
     failureView->hide();
     QWebEngineProfile *profile = services.state->profiles->profileFor(signIn);
     usePageOf(profile);
     setWindowTitle(literalWindowTitle(signIn.title));
-    page->printLoadLines();
     // Set on every sign-in, so that one request's user agent never carries over to the next.
     const std::string &userAgent
         = signIn.userAgent.empty() ? services.state->defaultUserAgent : signIn.userAgent;
@@ -101,8 +159,7 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
         // hidden window until it reaches the redirect URI or needs a person. A failure the
         // person was still reading goes, as it would with a shown sign-in.
         hide();
-        watchSilentSignIn(services.state, page);
-        page->setUrl(signIn.url);
+        loadOnceWarm(signIn.url, [this] { watchSilentSignIn(services.state, page); });
         return;
     }
     // A window the person closed over a failure view still has its native window; the sign-in
@@ -117,27 +174,36 @@ void AuthWindow::beginSignIn(const SignInPage &signIn)
     // the end of its load when it fails before one.
     frame->strip()->showSite(signIn.url);
     loadingView->showConnecting(siteOriginOf(signIn.url).host);
-    connect(page, &QWebEnginePage::contentsSizeChanged, loadingView, &QWidget::hide,
-            Qt::SingleShotConnection);
-    connect(page, &QWebEnginePage::loadFinished, loadingView, &QWidget::hide,
-            Qt::SingleShotConnection);
     show();
     parent.attachShown(this);
     keepInsideScreenOnceFramed(this);
     raise();
     activation.activateShown(activationToken);
     view->setFocus();
-    // The fresh page's own widget, which takes the keyboard focus inside the view, replaces the
-    // last page's only once the page starts loading; in a window that is active by then nothing
-    // else hands it the focus, and the page would show no caret and take no key.
-    connect(
-        page, &QWebEnginePage::loadStarted, view,
-        [this] {
-            if (isActiveWindow())
-                view->setFocus();
-        },
-        Qt::SingleShotConnection);
-    page->setUrl(signIn.url);
+    const bool warmDocument = warmth != Warmth::None;
+    loadOnceWarm(signIn.url, [this, warmDocument] {
+        // The warm-up's empty document stays on screen, and reports its size once shown, until
+        // the sign-in's document replaces it; that one then reports no size if the two agree.
+        // The sign-in's document resets the page's title as it replaces it.
+        if (warmDocument)
+            connect(page, &QWebEnginePage::titleChanged, loadingView, &QWidget::hide,
+                    Qt::SingleShotConnection);
+        else
+            connect(page, &QWebEnginePage::contentsSizeChanged, loadingView, &QWidget::hide,
+                    Qt::SingleShotConnection);
+        connect(page, &QWebEnginePage::loadFinished, loadingView, &QWidget::hide,
+                Qt::SingleShotConnection);
+        // The fresh page's own widget, which takes the keyboard focus inside the view, replaces
+        // the last page's only once the page starts loading; in a window that is active by then
+        // nothing else hands it the focus, and the page would show no caret and take no key.
+        connect(
+            page, &QWebEnginePage::loadStarted, view,
+            [this] {
+                if (isActiveWindow())
+                    view->setFocus();
+            },
+            Qt::SingleShotConnection);
+    });
 }
 
 void AuthWindow::endSignIn()
@@ -147,11 +213,7 @@ void AuthWindow::endSignIn()
     if (!showsFailure)
         hide();
     services.signIn->close();
-    // The next page replaces this one before it goes, so the view never shows the old content
-    // again and nothing of it (history, scripts, timers) survives into the next sign-in.
-    AuthPage *ended = page;
-    page = newPage(services.state->profiles->runProfile());
-    ended->discard();
+    replacePage(services.state->profiles->runProfile());
     activation.cancel();
     parent.release(this);
     // Every sign-in gets a new native window, as after a close. A window that is hidden and
@@ -200,12 +262,14 @@ void AuthWindow::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
+void warmSignInWindow(const PageServices &services)
+{
+    signInWindow(services)->warmUp();
+}
+
 void openSignInWindow(const PageServices &services, const SignInPage &page)
 {
-    HelperState *state = services.state;
-    if (state->window == nullptr)
-        state->window = new AuthWindow(services);
-    state->window->beginSignIn(page);
+    signInWindow(services)->beginSignIn(page);
 }
 
 void hideSignInWindow(HelperState *state)

@@ -7,6 +7,9 @@
 #include "webview/windowactivation.h"
 
 #include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
 
 struct SignInPage;
 class LoadFailureView;
@@ -44,6 +47,11 @@ public:
     // sign-in that ends: its page with its history, its popups and prompts, its native window.
     // A fresh page waits for the next sign-in.
     void endSignIn();
+    // Has the waiting page load an empty document in the run's profile, so that the engine
+    // starts the render process that the first sign-in then navigates in, before it is asked.
+    // Unless a sign-in begins within kWarmPageIdleMs, the page goes again with its process: a
+    // helper that is never asked holds no more than one that never warmed.
+    void warmUp();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -54,8 +62,14 @@ private Q_SLOTS:
 
 private:
     AuthPage *newPage(QWebEngineProfile *profile);
+    // Puts a fresh page of `profile` in place of the current one, which goes.
+    void replacePage(QWebEngineProfile *profile);
     // The fresh page of a sign-in that runs in `profile`: the one waiting, or one in its place.
     void usePageOf(QWebEngineProfile *profile);
+    // Calls `watchLoad`, which connects to the page's signals, turns on the page's load lines,
+    // then loads `url` in the page: at once, or, while the page still loads its warm-up
+    // document, once that has loaded and if the sign-in is still open with this page.
+    void loadOnceWarm(const QUrl &url, const std::function<void()> &watchLoad);
 
     const PageServices services;
     QWebEngineView *const view;
@@ -67,10 +81,21 @@ private:
     WindowActivation activation;
     ParentWindow parent; // the client's window of the sign-in in flight
     bool silent = false; // the sign-in in flight shows nothing
+    QTimer warmPageIdle; // drops the warm page of a helper that is not asked
+    // What the page holds of the warm-up: nothing, its empty document loading, or loaded.
+    enum class Warmth { None, Loading, Loaded } warmth = Warmth::None;
 };
+
+// How long a warm page waits for the first sign-in: a client that prepares its request takes
+// well under a second; one that keeps a helper ready for later pays a cold start then.
+constexpr int kWarmPageIdleMs = 10000;
 
 // Runs on the GUI thread: creates the window on first use, then begins a sign-in in it.
 void openSignInWindow(const PageServices &services, const SignInPage &page);
+
+// Runs on the GUI thread: creates the window, unshown, and warms its page for the first
+// sign-in (AuthWindow::warmUp). Posted at start-up, ahead of every call of the command thread.
+void warmSignInWindow(const PageServices &services);
 
 // Runs on the GUI thread: ends the sign-in in the window, if there is one; the window serves the
 // next sign-in, in a new native window.

@@ -52,6 +52,19 @@ def group_members(pgid):
     return members
 
 
+def is_renderer(pid):
+    """True when pid is one of the engine's render processes. They keep the zygote's command
+    line, so a renderer is told by its compositor thread."""
+    try:
+        for tid in os.listdir("/proc/%d/task" % pid):
+            with open("/proc/%d/task/%s/comm" % (pid, tid)) as f:
+                if f.read().strip() == "Compositor":
+                    return True
+    except OSError:
+        pass
+    return False
+
+
 def status_field(pid, name):
     """A field of /proc/<pid>/status as text (e.g. "VmHWM" -> "123456 kB"), or None."""
     try:
