@@ -6,7 +6,8 @@
 # (scripts/cross-package.sh); the packages installed into a fresh system of this
 # release; then all of it but the format check and the sanitizer builds again in a chroot of the
 # other release (Debian 13 on Debian 12, and the other way round), and that release's packages
-# installed into a fresh system of their own. The slow stages come last.
+# installed into a fresh system of their own (that chroot is made in the background from the
+# start). The slow stages come last.
 #   TAVISK_OTHER_RELEASE=none   leaves out the other release (and this release's clean install)
 #   TAVISK_INNER_RUN=1          set by scripts/test-in-chroot.sh for the run inside the chroot
 set -euo pipefail
@@ -47,6 +48,17 @@ trap print_times EXIT
 
 section "dependencies"
 scripts/install-deps.sh
+
+# The other release's chroot, its packages and its cross sysroots come from the mirror: made in
+# the background while this release builds and tests (mostly downloading and unpacking), so that
+# its suite can start at once when its turn comes.
+prepare_pid=
+prepare_log=build-$other_release/prepare.log
+if [ "$inner" != 1 ] && [ "$other_release" != none ]; then
+    mkdir -p "build-$other_release"
+    scripts/test-in-chroot.sh "$other_release" prepare >"$prepare_log" 2>&1 &
+    prepare_pid=$!
+fi
 
 # The format is the host's to check: another release's clang-format may wrap lines otherwise.
 if [ "$inner" != 1 ]; then
@@ -109,7 +121,9 @@ section "clean install of the $release packages"
 scripts/check-clean-install.sh "$release" build/packages
 
 section "the suite in a $other_release chroot"
-scripts/test-in-chroot.sh "$other_release"
+wait "$prepare_pid" || { cat "$prepare_log" >&2; echo "the $other_release chroot could not be made" >&2; exit 1; }
+cat "$prepare_log"
+scripts/test-in-chroot.sh "$other_release" run
 
 section "clean install of the $other_release packages"
 scripts/check-clean-install.sh "$other_release" "build-$other_release/src/build/packages"
