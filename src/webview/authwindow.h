@@ -50,7 +50,8 @@ public:
     // Has the waiting page load an empty document in the run's profile, so that the engine
     // starts the render process that the first sign-in then navigates in, before it is asked.
     // Unless a sign-in begins within kWarmPageIdleMs, the page goes again with its process: a
-    // helper that is never asked holds no more than one that never warmed.
+    // helper that is never asked then holds no more dirty memory than one that never warmed
+    // (the engine code that the warm-up read in stays mapped, as between two sign-ins).
     void warmUp();
 
 protected:
