@@ -7,9 +7,15 @@
 
 void quitApplication(HelperState *state)
 {
+    if (state->window == nullptr) {
+        QCoreApplication::quit();
+        return;
+    }
     // The page must go before the profile and the application object, or the engine complains
     // that a page outlived its profile.
-    delete state->window;
-    state->window = nullptr;
-    QCoreApplication::quit();
+    state->window->afterWarmUpSettles([state] {
+        delete state->window;
+        state->window = nullptr;
+        QCoreApplication::quit();
+    });
 }

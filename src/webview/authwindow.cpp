@@ -22,7 +22,9 @@
 #include <QWebEngineView>
 #include <QWindow>
 
+#include <memory>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -114,6 +116,24 @@ void AuthWindow::warmUp()
     connect(
         page, &QWebEnginePage::loadFinished, this, [this] { warmth = Warmth::Loaded; },
         Qt::SingleShotConnection);
+}
+
+void AuthWindow::afterWarmUpSettles(const std::function<void()> &then)
+{
+    // Queued, never from inside the page's own signal: `then` may delete the page's window.
+    if (warmth != Warmth::Loading) {
+        QTimer::singleShot(0, this, then);
+        return;
+    }
+    auto called = std::make_shared<bool>(false);
+    const auto once = [called, then] {
+        if (std::exchange(*called, true))
+            return;
+        then();
+    };
+    connect(page, &QWebEnginePage::loadFinished, this, once,
+            static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
+    QTimer::singleShot(kWarmUpSettleMs, this, once);
 }
 
 void AuthWindow::loadOnceWarm(const QUrl &url, const std::function<void()> &watchLoad)

@@ -30,7 +30,8 @@ class QWebEngineView;
 // to its SignInScope and close when it ends.
 // The user's close ends the sign-in in flight as "user_cancelled". Ctrl+plus, Ctrl+minus and
 // Ctrl+0 zoom the page; the zoom stays for the later sign-ins of the run. Lives on the GUI
-// thread; owned by HelperState::window and deleted only by quitApplication.
+// thread; owned by HelperState::window and deleted only by quitApplication, once its warm-up
+// has settled.
 class AuthWindow : public QMainWindow
 {
     Q_OBJECT
@@ -53,6 +54,10 @@ public:
     // helper that is never asked then holds no more dirty memory than one that never warmed
     // (the engine code that the warm-up read in stays mapped, as between two sign-ins).
     void warmUp();
+    // Calls `then` from the event loop once no render process is on its way: soon, or, while
+    // the warm-up's empty document still loads, once it has loaded (kWarmUpSettleMs at most).
+    // Torn down while it still launches that process, the engine can crash on its way out.
+    void afterWarmUpSettles(const std::function<void()> &then);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -90,6 +95,9 @@ private:
 // How long a warm page waits for the first sign-in: a client that prepares its request takes
 // well under a second; one that keeps a helper ready for later pays a cold start then.
 constexpr int kWarmPageIdleMs = 10000;
+// How long a helper told to exit right after it started waits for its warm page at most; the
+// empty document loads in well under a second.
+constexpr int kWarmUpSettleMs = 3000;
 
 // Runs on the GUI thread: creates the window on first use, then begins a sign-in in it.
 void openSignInWindow(const PageServices &services, const SignInPage &page);
