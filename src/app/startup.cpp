@@ -121,6 +121,8 @@ int runHelper(int argc, char **argv)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     if (rendering.noXcbGlIntegration)
         qputenv("QT_XCB_GL_INTEGRATION", QByteArrayLiteral("none"));
+    if (rendering.noVulkanDrivers)
+        qputenv("VK_LOADER_DRIVERS_DISABLE", QByteArrayLiteral("*"));
     EngineSwitches engine = engineSwitches(std::getenv, argc, argv, rendering, QT_VERSION);
     if (wantsQuietLogging(std::getenv))
         quietEngineLog(&engine);

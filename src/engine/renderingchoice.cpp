@@ -28,6 +28,17 @@ bool isRenderingSwitch(const std::string &argument)
         || name == "use-vulkan" || name.compare(0, 14, "disable-vulkan") == 0;
 }
 
+// The Vulkan loader's variables that say which drivers it loads; any of them set is a choice.
+bool vulkanDriversChosen(const EnvironmentLookup &environment)
+{
+    for (const char *name : {"VK_DRIVER_FILES", "VK_ICD_FILENAMES", "VK_ADD_DRIVER_FILES",
+                             "VK_LOADER_DRIVERS_SELECT", "VK_LOADER_DRIVERS_DISABLE"}) {
+        if (isNonEmpty(environment(name)))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
@@ -60,6 +71,7 @@ RenderingChoice chooseRendering(const EnvironmentLookup &environment, int argc,
         choice.appendArguments.emplace_back(kEngineArgumentsMarker);
     choice.appendArguments.emplace_back("--disable-gpu");
     choice.noXcbGlIntegration = !isNonEmpty(environment("QT_XCB_GL_INTEGRATION"));
+    choice.noVulkanDrivers = !vulkanDriversChosen(environment);
     return choice;
 }
 

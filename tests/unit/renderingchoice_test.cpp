@@ -39,11 +39,32 @@ TEST_P(ChooseRendering, SoftwareUnlessAlreadyChosen)
     EXPECT_EQ(choice.appendArguments, c.appended);
     EXPECT_EQ(choice.noXcbGlIntegration, c.noXcbGlIntegration);
     EXPECT_EQ(choice.appendToFlagsVariable, c.toFlagsVariable);
+    // None of these cases names a Vulkan driver: the loader's drivers go with the GPU.
+    const bool disablesGpu = !c.appended.empty() && c.appended.back() == "--disable-gpu";
+    EXPECT_EQ(choice.noVulkanDrivers, disablesGpu);
 }
 
 const std::vector<std::string> kMarkerAndDisableGpu{"--webEngineArgs", "--disable-gpu"};
 const std::vector<std::string> kDisableGpu{"--disable-gpu"};
 const std::vector<std::string> kNothing{};
+
+TEST(ChooseRenderingVulkan, TheLoadersOwnChoiceOfDriversIsKept)
+{
+    for (const char *name : {"VK_DRIVER_FILES", "VK_ICD_FILENAMES", "VK_ADD_DRIVER_FILES",
+                             "VK_LOADER_DRIVERS_SELECT", "VK_LOADER_DRIVERS_DISABLE"}) {
+        for (const char *value : {"", "/usr/share/vulkan/icd.d/lvp_icd.x86_64.json"}) {
+            SCOPED_TRACE(std::string(name) + "=" + value);
+            const EnvironmentLookup lookup = [name, value](const char *asked) -> const char * {
+                return std::string(asked) == name ? value : nullptr;
+            };
+            const char *argv[] = {"p", nullptr};
+            const RenderingChoice choice = chooseRendering(lookup, 1, argv);
+            // The GPU goes off either way; only an empty variable leaves the choice to us.
+            EXPECT_EQ(choice.appendArguments, kMarkerAndDisableGpu);
+            EXPECT_EQ(choice.noVulkanDrivers, *value == '\0');
+        }
+    }
+}
 
 const RenderingCase kRenderingCases[] = {
     {"NothingChosen", {}, {"p", "--cmdInFd=3", "--cmdOutFd=4"}, true, kMarkerAndDisableGpu, true},

@@ -74,6 +74,14 @@ def maps_gl_driver(pid):
         return any("libGLX_mesa" in line or "_dri.so" in line for line in f)
 
 
+def maps_vulkan_driver(pid):
+    """True when the process has a Vulkan driver mapped, or LLVM, which Mesa's bring: Qt 6.8's
+    engine asks Vulkan for the GPU's vendor as it starts, and the loader opens every driver
+    installed, none of which ever unloads."""
+    with open("/proc/%d/maps" % pid) as f:
+        return any("libvulkan_" in line or "libLLVM" in line for line in f)
+
+
 def capture(display_name, window_id):
     """(width, height, rows): the window's pixels as 32-bit rows, read from the X server."""
     connection = xdisplay.Display(display_name)
@@ -222,8 +230,9 @@ class RenderingTest(unittest.TestCase):
 
         helper, port, window_id = self.start_helper()
         switches = engine_switches(port)
-        # Nothing draws with OpenGL, so the platform loads no GL driver either.
+        # Nothing draws with OpenGL or Vulkan, so no GL or Vulkan driver is loaded either.
         self.assertFalse(maps_gl_driver(helper.pid))
+        self.assertFalse(maps_vulkan_driver(helper.pid))
         shot = self.focused_capture(port, window_id)
         self.assertIn(SOFTWARE_BACKEND_LINE, helper.stderr_text())
         # "--disable-gpu" reached the engine, which then turned its GL off.
