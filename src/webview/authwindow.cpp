@@ -138,10 +138,13 @@ void AuthWindow::afterWarmUpSettles(const std::function<void()> &then)
 
 void AuthWindow::loadOnceWarm(const QUrl &url, const std::function<void()> &watchLoad)
 {
-    if (warmth != Warmth::Loading) {
+    const auto load = [this, url, watchLoad] {
         watchLoad();
         page->printLoadLines();
         page->setUrl(url);
+    };
+    if (warmth != Warmth::Loading) {
+        load();
         return;
     }
     // The empty document's own signals (its first frame, the end of its load) would otherwise
@@ -151,12 +154,9 @@ void AuthWindow::loadOnceWarm(const QUrl &url, const std::function<void()> &watc
     AuthPage *warm = page;
     connect(
         warm, &QWebEnginePage::loadFinished, this,
-        [this, warm, url, watchLoad] {
-            if (page != warm || !services.signIn->isOpen())
-                return;
-            watchLoad();
-            page->printLoadLines();
-            page->setUrl(url);
+        [this, warm, load] {
+            if (page == warm && services.signIn->isOpen())
+                load();
         },
         Qt::SingleShotConnection);
 }
